@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what scrivia needs to build, test and run on Debian 12 (as root, or with sudo).
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  cmake ninja-build g++ pkg-config clang-format \
+  libgtest-dev libgmock-dev googletest libbenchmark-dev \
+  nlohmann-json3-dev libutf8proc-dev libsoxr-dev \
+  libpulse-dev pulseaudio pulseaudio-utils \
+  libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
+  >/dev/null

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds, runs every test through
+# CTest, then runs the unit and Linux-service tests again under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+ctest --test-dir build --output-on-failure
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSCRIVIA_TSAN=ON \
+  -DSCRIVIA_E2E=OFF >/dev/null
+cmake --build build-tsan
+# ThreadSanitizer cannot map its shadow memory under the kernel's widest address randomisation.
+setarch "$(uname -m)" -R ctest --test-dir build-tsan -L 'unit|linux' --output-on-failure
