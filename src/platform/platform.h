@@ -37,6 +37,7 @@ struct AudioBuffer {
     const float* const* floatChannelData = nullptr;  // null when no float samples
     std::uint32_t frameLength = 0;                   // valid frames per channel
     std::uint32_t channelCount = 0;
+    double sampleRate = 0;  // hertz of these samples
 };
 
 // Called on the audio thread, one buffer at a time, never on the main thread.
