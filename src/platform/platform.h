@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,7 +28,7 @@ struct Error {
 // ---------------------------------------------------------------------------
 
 struct AudioFormat {
-    double sampleRate = 0;      // hertz; 0 (or less, or NaN) means no usable input
+    double sampleRate = 0;  // hertz; 0 (or less, or NaN) means no usable input
     std::uint32_t channelCount = 0;
 };
 
@@ -44,7 +45,7 @@ struct AudioBuffer {
 using TapBlock = std::function<void(const AudioBuffer&)>;
 
 class AudioEngine {
-public:
+  public:
     virtual ~AudioEngine() = default;
     // The microphone's format (bus 0 of the input).
     virtual AudioFormat inputFormat() = 0;
@@ -59,7 +60,7 @@ public:
 };
 
 class AudioService {
-public:
+  public:
     virtual ~AudioService() = default;
     // An idle engine on the default microphone.
     virtual std::unique_ptr<AudioEngine> makeEngine() = 0;
@@ -86,7 +87,7 @@ struct RequestSettings {
 // An audio-buffer recognition request. Requests are told apart by object
 // identity. Settings are written on the main thread before the task opens.
 class RecognitionRequest {
-public:
+  public:
     virtual ~RecognitionRequest() = default;
     RequestSettings settings;
     // Queues one buffer for recognition. Called on the audio thread; never
@@ -108,14 +109,14 @@ using ResultHandler =
     std::function<void(std::optional<RecognitionResult> result, std::optional<Error> error)>;
 
 class RecognitionTask {
-public:
+  public:
     virtual ~RecognitionTask() = default;
     // The task stops delivering work.
     virtual void cancel() = 0;
 };
 
 class SpeechRecognizer {
-public:
+  public:
     virtual ~SpeechRecognizer() = default;
     // The recogniser's locale identifier, in the platform's form (en_US).
     virtual std::string localeIdentifier() = 0;
@@ -132,7 +133,7 @@ public:
 using AuthorizationStatus = std::int64_t;
 
 class SpeechService {
-public:
+  public:
     virtual ~SpeechService() = default;
     // The identifiers of every locale the service recognises, unordered.
     virtual std::vector<std::string> supportedLocales() = 0;
@@ -154,7 +155,7 @@ public:
 // The main thread's loop. Tasks run one at a time on the thread that runs the
 // loop, in submission order; delays are measured on the monotonic clock.
 class RunLoop {
-public:
+  public:
     virtual ~RunLoop() = default;
     // Any thread.
     virtual void post(std::function<void()> task) = 0;
@@ -168,14 +169,14 @@ public:
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Monotonic seconds; callable from any thread.
     virtual Instant now() = 0;
 };
 
 class Process {
-public:
+  public:
     virtual ~Process() = default;
     // The user's locale identifier in the platform's form (fr_FR).
     virtual std::string currentLocaleIdentifier() = 0;
@@ -187,6 +188,13 @@ public:
     // Ends the process with `status`; never returns.
     [[noreturn]] virtual void exit(int status) = 0;
 };
+
+// Ends the process with `status`. GCC does not carry [[noreturn]] through a
+// virtual call, hence the abort that is never reached.
+[[noreturn]] inline void exitProcess(Process& process, int status) {
+    process.exit(status);
+    std::abort();
+}
 
 // Everything one run of the program reaches of its platform.
 struct Platform {

@@ -1,0 +1,70 @@
+#include "app/control_channel.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "app/app.h"
+#include "events/text.h"
+
+namespace scrivia::app {
+
+bool ControlLineReader::feed(std::string_view bytes) {
+    while (!bytes.empty()) {
+        auto lf = bytes.find('\n');
+        auto piece = bytes.substr(0, lf);
+        if (!overlong) {
+            if (line.size() + piece.size() > maxKept) {
+                overlong = true;
+                line.clear();
+            } else {
+                line.append(piece);
+            }
+        }
+        if (lf == std::string_view::npos) return false;
+        if (lineEnds()) return true;
+        bytes.remove_prefix(lf + 1);
+    }
+    return false;
+}
+
+bool ControlLineReader::lineEnds() {
+    bool stop = !overlong && events::trimmed(line) == "stop";
+    line.clear();
+    overlong = false;
+    return stop;
+}
+
+namespace {
+
+// Blocks on standard input until "stop" or its end; a read error counts as the end.
+void readUntilStop(int fd) {
+    ControlLineReader reader;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // the end of input stops like "stop", last line or not
+        if (reader.feed(std::string_view(buffer, static_cast<size_t>(n)))) return;
+    }
+}
+
+void handOff(App& app) {
+    if (app.scrivia) {
+        app.scrivia->stop();
+        return;
+    }
+    app.stream.end(0);
+}
+
+}  // namespace
+
+void startControlChannel(const std::shared_ptr<App>& app) {
+    int fd = app->platform.process.standardInput();
+    app->platform.process.runInBackground("stdin-reader", [app, fd] {
+        readUntilStop(fd);
+        app->platform.runLoop.post([app] { handOff(*app); });
+    });
+}
+
+}  // namespace scrivia::app

@@ -1,0 +1,27 @@
+// Process-wide settings read from the command line.
+#pragma once
+
+#include <deque>
+#include <string>
+
+namespace scrivia::app {
+
+struct Settings {
+    std::string localeId;          // the recogniser's locale, as given
+    double pauseSeconds = 1.2;     // silence that closes a segment, in [0.4, 5.0]
+    bool punctuation = true;       // asked of each recognition request
+    bool listOnly = false;         // print the catalogue and exit
+    std::deque<std::string> args;  // arguments not yet parsed
+};
+
+// A locale identifier as scrivia reports it: every "_" replaced by "-".
+std::string dashedIdentifier(std::string identifier);
+
+// Whether `text` is a valid "--pause" value; the number goes to `value`.
+bool parsePauseValue(const std::string& text, double& value);
+
+// Consumes `settings.args`, setting what the options say. Unknown arguments
+// and invalid values are ignored.
+void parseOptions(Settings& settings);
+
+}  // namespace scrivia::app
