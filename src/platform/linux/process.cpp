@@ -1,0 +1,58 @@
+#include "platform/linux/process.h"
+
+#include <pthread.h>
+
+#include <cstdlib>
+#include <string_view>
+#include <thread>
+#include <utility>
+
+namespace scrivia::platform::linux_ {
+
+namespace {
+constexpr const char* kFallbackLocale = "en_US";
+// Linux keeps 15 characters of a thread's name, plus the terminating null.
+constexpr std::size_t kThreadNameLength = 15;
+
+bool isSet(const char* value) {
+    return value != nullptr && value[0] != '\0';
+}
+}  // namespace
+
+std::string localeIdentifierFromEnvironment(const char* lcAll, const char* lcMessages,
+                                            const char* lang) {
+    // An empty variable counts as unset, as it does for setlocale.
+    const char* chosen = isSet(lcAll) ? lcAll : isSet(lcMessages) ? lcMessages : lang;
+    if (!isSet(chosen)) return kFallbackLocale;
+    std::string_view name(chosen);
+    name = name.substr(0, name.find_first_of(".@"));
+    // C.UTF-8 is the C locale too; a path names a locale file, not a language.
+    if (name.empty() || name == "C" || name == "POSIX" ||
+        name.find('/') != std::string_view::npos) {
+        return kFallbackLocale;
+    }
+    return std::string(name);
+}
+
+std::string Process::currentLocaleIdentifier() {
+    // Read straight from the environment rather than through setlocale, which
+    // would change the process's locale (the core parses numbers in "C") and
+    // fails outright for a locale that is not installed.
+    return localeIdentifierFromEnvironment(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
+                                           std::getenv("LANG"));
+}
+
+void Process::runInBackground(const std::string& name, std::function<void()> work) {
+    std::thread([threadName = name.substr(0, kThreadNameLength), work = std::move(work)] {
+        pthread_setname_np(pthread_self(), threadName.c_str());
+        work();
+    }).detach();
+}
+
+void Process::exit(int status) {
+    // Events go unbuffered to fd 1, so nothing needs flushing; skipping static
+    // destructors keeps them from racing the audio and recognition threads.
+    std::_Exit(status);
+}
+
+}  // namespace scrivia::platform::linux_

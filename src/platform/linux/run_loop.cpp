@@ -1,0 +1,102 @@
+#include "platform/linux/run_loop.h"
+
+#include <cmath>
+#include <utility>
+
+namespace scrivia::platform::linux_ {
+
+namespace {
+// A bound on delays, so that an absurd or infinite one cannot overflow the clock.
+constexpr double kLongestDelay = 1e9;  // about thirty years
+}  // namespace
+
+RunLoop::Duration RunLoop::toDuration(double seconds) {
+    if (!(seconds > 0)) return Duration::zero();  // negative or NaN: as soon as possible
+    if (seconds > kLongestDelay) seconds = kLongestDelay;
+    return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(seconds));
+}
+
+void RunLoop::post(std::function<void()> task) {
+    {
+        std::lock_guard lock(mutex_);
+        ready_.push_back(std::move(task));
+    }
+    wake_.notify_one();
+}
+
+void RunLoop::postAfter(double seconds, std::function<void()> task) {
+    addTimer(seconds, 0, std::move(task));
+}
+
+void RunLoop::scheduleRepeating(double interval, std::function<void()> block) {
+    // A period shorter than a millisecond would only keep the loop spinning.
+    if (!(interval >= 1e-3)) interval = 1e-3;
+    addTimer(interval, interval, std::move(block));
+}
+
+void RunLoop::addTimer(double seconds, double interval, std::function<void()> task) {
+    const TimePoint due = std::chrono::steady_clock::now() + toDuration(seconds);
+    {
+        std::lock_guard lock(mutex_);
+        timers_.insert(Timer{due, nextOrder_++, toDuration(interval),
+                             std::make_shared<std::function<void()>>(std::move(task))});
+    }
+    wake_.notify_one();
+}
+
+void RunLoop::releaseDueTimers(TimePoint now) {
+    while (!timers_.empty() && timers_.begin()->due <= now) {
+        Timer timer = std::move(timers_.extract(timers_.begin()).value());
+        if (timer.interval == Duration::zero()) {
+            ready_.push_back(std::move(*timer.task));
+            continue;
+        }
+        ready_.push_back([task = timer.task] { (*task)(); });
+        // Keep to the original grid so the period does not drift; after a stall
+        // longer than a period, skip the missed beats instead of firing them all.
+        timer.due += timer.interval;
+        if (timer.due <= now) {
+            const auto missed = (now - timer.due) / timer.interval + 1;
+            timer.due += missed * timer.interval;
+        }
+        timer.order = nextOrder_++;
+        timers_.insert(std::move(timer));
+    }
+}
+
+void RunLoop::run() {
+    std::unique_lock lock(mutex_);
+    while (!stopRequested_) {
+        releaseDueTimers(std::chrono::steady_clock::now());
+        if (ready_.empty()) {
+            if (timers_.empty()) {
+                wake_.wait(lock);
+            } else {
+                wake_.wait_until(lock, timers_.begin()->due);
+            }
+            continue;
+        }
+        std::function<void()> task = std::move(ready_.front());
+        ready_.pop_front();
+        lock.unlock();
+        task();
+        task = nullptr;  // whatever it captured goes away outside the lock too
+        lock.lock();
+    }
+    stopRequested_ = false;
+}
+
+void RunLoop::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopRequested_ = true;
+    }
+    wake_.notify_one();
+}
+
+Instant Clock::now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace scrivia::platform::linux_

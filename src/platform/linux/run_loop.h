@@ -1,0 +1,60 @@
+// The main thread's loop and the monotonic clock on Linux.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "platform/platform.h"
+
+namespace scrivia::platform::linux_ {
+
+class RunLoop final : public platform::RunLoop {
+  public:
+    void post(std::function<void()> task) override;
+    void postAfter(double seconds, std::function<void()> task) override;
+    void scheduleRepeating(double interval, std::function<void()> block) override;
+    void run() override;
+
+    // Makes `run` return after the task it is running, if any; any thread.
+    // A later `run` starts the loop again with whatever is still queued.
+    void stop();
+
+  private:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    using Duration = std::chrono::steady_clock::duration;
+
+    struct Timer {
+        TimePoint due;
+        std::uint64_t order;  // breaks ties between timers due at the same instant
+        Duration interval;    // zero for a one-shot timer
+        std::shared_ptr<std::function<void()>> task;
+        bool operator<(const Timer& other) const {
+            return due != other.due ? due < other.due : order < other.order;
+        }
+    };
+
+    static Duration toDuration(double seconds);
+    void addTimer(double seconds, double interval, std::function<void()> task);
+    // Moves every timer due by `now` onto the ready queue. Caller holds mutex_.
+    void releaseDueTimers(TimePoint now);
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> ready_;
+    std::set<Timer> timers_;
+    std::uint64_t nextOrder_ = 0;
+    bool stopRequested_ = false;
+};
+
+class Clock final : public platform::Clock {
+  public:
+    Instant now() override;
+};
+
+}  // namespace scrivia::platform::linux_
