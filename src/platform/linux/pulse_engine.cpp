@@ -1,0 +1,326 @@
+#include "platform/linux/pulse_engine.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+namespace scrivia::platform::linux_ {
+
+namespace {
+// How long a request to the server may take before we give up on it, so that
+// a server that accepts the connection and then hangs cannot hang us.
+constexpr pa_usec_t kServerTimeout = 5 * PA_USEC_PER_SEC;
+constexpr const char* kClientName = "scrivia";
+constexpr std::size_t kSampleBytes = sizeof(float);
+}  // namespace
+
+class PulseEngine::Lock {
+  public:
+    explicit Lock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) {
+        if (mainloop_ != nullptr) pa_threaded_mainloop_lock(mainloop_);
+    }
+    ~Lock() {
+        if (mainloop_ != nullptr) pa_threaded_mainloop_unlock(mainloop_);
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+  private:
+    pa_threaded_mainloop* mainloop_;
+};
+
+PulseEngine::~PulseEngine() {
+    stop();
+}
+
+void PulseEngine::signalLoop(void* engine) {
+    pa_threaded_mainloop_signal(static_cast<PulseEngine*>(engine)->mainloop_, 0);
+}
+
+bool PulseEngine::waitUntil(const std::function<bool()>& done) {
+    timedOut_ = false;
+    pa_time_event* timer = pa_context_rttime_new(
+        context_, pa_rtclock_now() + kServerTimeout,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* engine) {
+            static_cast<PulseEngine*>(engine)->timedOut_ = true;
+            signalLoop(engine);
+        },
+        this);
+    while (!done() && !timedOut_) pa_threaded_mainloop_wait(mainloop_);
+    if (timer != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
+    return done();
+}
+
+Error PulseEngine::contextError() const {
+    return Error{pa_strerror(context_ != nullptr ? pa_context_errno(context_) : PA_ERR_INTERNAL)};
+}
+
+std::optional<Error> PulseEngine::connect() {
+    if (mainloop_ == nullptr) {
+        mainloop_ = pa_threaded_mainloop_new();
+        if (mainloop_ == nullptr) return Error{pa_strerror(PA_ERR_INTERNAL)};
+        pa_threaded_mainloop_set_name(mainloop_, "audio");
+        if (pa_threaded_mainloop_start(mainloop_) < 0) {
+            pa_threaded_mainloop_free(mainloop_);
+            mainloop_ = nullptr;
+            return Error{pa_strerror(PA_ERR_INTERNAL)};
+        }
+    }
+    Lock lock(mainloop_);
+    if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY) {
+        return std::nullopt;
+    }
+    releaseContext();  // one that failed earlier, or that the server dropped
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kClientName);
+    if (context_ == nullptr) return Error{pa_strerror(PA_ERR_INTERNAL)};
+    pa_context_set_state_callback(
+        context_, [](pa_context*, void* engine) { signalLoop(engine); }, this);
+    // No autospawn: we use the server that is there (PULSE_SERVER or the
+    // user's), and never start one of our own.
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        Error error = contextError();
+        releaseContext();
+        return error;
+    }
+    const bool settled = waitUntil([this] {
+        const pa_context_state_t state = pa_context_get_state(context_);
+        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+    });
+    if (settled && pa_context_get_state(context_) == PA_CONTEXT_READY) return std::nullopt;
+    Error error = settled ? contextError() : Error{pa_strerror(PA_ERR_TIMEOUT)};
+    releaseContext();
+    return error;
+}
+
+AudioFormat PulseEngine::inputFormat() {
+    if (connect()) return {};
+    Lock lock(mainloop_);
+
+    struct Query {
+        PulseEngine* engine;
+        std::string defaultSource;
+        std::optional<pa_sample_spec> spec;
+        bool done = false;
+    } query{this, {}, std::nullopt};
+    // Waits for the reply; an operation the server dropped ends the wait too.
+    const auto finish = [this](pa_operation* operation, Query& query) {
+        if (operation == nullptr) return false;
+        waitUntil([&] {
+            return query.done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING;
+        });
+        if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+            pa_operation_cancel(operation);
+        }
+        pa_operation_unref(operation);
+        const bool completed = query.done;
+        query.done = false;
+        return completed;
+    };
+
+    pa_operation* operation = pa_context_get_server_info(
+        context_,
+        [](pa_context*, const pa_server_info* info, void* data) {
+            auto& query = *static_cast<Query*>(data);
+            if (info != nullptr && info->default_source_name != nullptr) {
+                query.defaultSource = info->default_source_name;
+            }
+            query.done = true;
+            signalLoop(query.engine);
+        },
+        &query);
+    if (!finish(operation, query) || query.defaultSource.empty()) return {};
+
+    operation = pa_context_get_source_info_by_name(
+        context_, query.defaultSource.c_str(),
+        [](pa_context*, const pa_source_info* info, int last, void* data) {
+            auto& query = *static_cast<Query*>(data);
+            if (last == 0 && info != nullptr) query.spec = info->sample_spec;
+            if (last != 0) {
+                query.done = true;
+                signalLoop(query.engine);
+            }
+        },
+        &query);
+    if (!finish(operation, query) || !query.spec) return {};
+    return AudioFormat{static_cast<double>(query.spec->rate), query.spec->channels};
+}
+
+void PulseEngine::installTap(std::uint32_t bufferSize, AudioFormat format, TapBlock block) {
+    Lock lock(mainloop_);
+    bufferSize_ = bufferSize;
+    tapFormat_ = format;
+    block_ = std::move(block);
+    if (stream_ != nullptr) resetStorage();
+}
+
+void PulseEngine::removeTap() {
+    // The read callback runs under this lock, so once we hold it the block is
+    // not running, and with it gone it is never called again.
+    Lock lock(mainloop_);
+    block_ = nullptr;
+}
+
+void PulseEngine::prepare() {
+    // Nothing to do ahead: inputFormat has connected already, and a stream
+    // made before start would have the server queue audio nobody reads.
+}
+
+std::optional<Error> PulseEngine::start() {
+    {
+        Lock lock(mainloop_);
+        if (stream_ != nullptr && PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
+            return std::nullopt;  // already running
+        }
+        releaseStream();  // one the server ended
+    }
+    const AudioFormat format = [this] {
+        Lock lock(mainloop_);
+        return tapFormat_;
+    }();
+    const AudioFormat chosen =
+        format.sampleRate > 0 && format.channelCount > 0 ? format : inputFormat();
+    if (auto error = connect()) return error;
+
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_FLOAT32NE;
+    if (chosen.channelCount == 0 || chosen.channelCount > PA_CHANNELS_MAX ||
+        !(chosen.sampleRate >= 1 && chosen.sampleRate <= PA_RATE_MAX)) {
+        return Error{pa_strerror(PA_ERR_NOTSUPPORTED)};
+    }
+    spec.rate = static_cast<std::uint32_t>(std::lround(chosen.sampleRate));
+    spec.channels = static_cast<std::uint8_t>(chosen.channelCount);
+
+    Lock lock(mainloop_);
+    stream_ = pa_stream_new(context_, "dictation", &spec, nullptr);
+    if (stream_ == nullptr) return contextError();
+    streamChannels_ = spec.channels;
+    streamRate_ = spec.rate;
+    resetStorage();
+    pa_stream_set_state_callback(
+        stream_, [](pa_stream*, void* engine) { signalLoop(engine); }, this);
+    pa_stream_set_read_callback(stream_, onStreamRead, this);
+
+    // Ask for fragments of about one tap buffer; left to itself the server may
+    // hand over seconds at once, and levels and partial results would come in bursts.
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = static_cast<std::uint32_t>(-1);
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.minreq = static_cast<std::uint32_t>(-1);
+    attributes.fragsize = bufferSize_ > 0
+                              ? static_cast<std::uint32_t>(bufferSize_ * pa_frame_size(&spec))
+                              : static_cast<std::uint32_t>(-1);
+    if (pa_stream_connect_record(stream_, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
+        Error error = contextError();
+        releaseStream();
+        return error;
+    }
+    const bool settled = waitUntil([this] {
+        const pa_stream_state_t state = pa_stream_get_state(stream_);
+        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+    });
+    if (settled && pa_stream_get_state(stream_) == PA_STREAM_READY) return std::nullopt;
+    Error error = settled ? contextError() : Error{pa_strerror(PA_ERR_TIMEOUT)};
+    releaseStream();
+    return error;
+}
+
+void PulseEngine::stop() {
+    if (mainloop_ == nullptr) return;
+    {
+        Lock lock(mainloop_);
+        releaseStream();
+        releaseContext();
+    }
+    pa_threaded_mainloop_stop(mainloop_);  // joins the audio thread
+    pa_threaded_mainloop_free(mainloop_);
+    mainloop_ = nullptr;
+}
+
+void PulseEngine::releaseStream() {
+    if (stream_ == nullptr) return;
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void PulseEngine::releaseContext() {
+    releaseStream();
+    if (context_ == nullptr) return;
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+}
+
+void PulseEngine::resetStorage() {
+    samples_.assign(static_cast<std::size_t>(bufferSize_) * streamChannels_, 0.0f);
+    channelStarts_.resize(streamChannels_);
+    for (std::uint32_t c = 0; c < streamChannels_; ++c) {
+        channelStarts_[c] = samples_.data() + static_cast<std::size_t>(c) * bufferSize_;
+    }
+    filled_ = 0;
+    partialFrame_.assign(streamChannels_ * kSampleBytes, 0);
+    partialBytes_ = 0;
+}
+
+void PulseEngine::onStreamRead(pa_stream* stream, std::size_t, void* engine) {
+    auto* self = static_cast<PulseEngine*>(engine);
+    while (pa_stream_readable_size(stream) > 0) {
+        const void* data = nullptr;
+        std::size_t size = 0;
+        if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) return;
+        // A hole (no data but a size) becomes silence, so the audio after it
+        // keeps its place in time.
+        self->consume(static_cast<const std::uint8_t*>(data), size);
+        pa_stream_drop(stream);
+    }
+}
+
+void PulseEngine::consume(const std::uint8_t* bytes, std::size_t size) {
+    const std::size_t frameBytes = partialFrame_.size();
+    if (frameBytes == 0) return;
+    while (size > 0) {
+        if (partialBytes_ > 0 || size < frameBytes) {
+            const std::size_t taken = std::min(frameBytes - partialBytes_, size);
+            if (bytes != nullptr) {
+                std::memcpy(partialFrame_.data() + partialBytes_, bytes, taken);
+                bytes += taken;
+            } else {
+                std::memset(partialFrame_.data() + partialBytes_, 0, taken);
+            }
+            partialBytes_ += taken;
+            size -= taken;
+            if (partialBytes_ == frameBytes) {
+                appendFrame(partialFrame_.data());
+                partialBytes_ = 0;
+            }
+            continue;
+        }
+        appendFrame(bytes);
+        if (bytes != nullptr) bytes += frameBytes;
+        size -= frameBytes;
+    }
+}
+
+void PulseEngine::appendFrame(const std::uint8_t* frame) {
+    if (bufferSize_ == 0) return;
+    for (std::uint32_t c = 0; c < streamChannels_; ++c) {
+        float sample = 0.0f;
+        if (frame != nullptr) std::memcpy(&sample, frame + c * kSampleBytes, kSampleBytes);
+        channelStarts_[c][filled_] = sample;
+    }
+    if (++filled_ < bufferSize_) return;
+    filled_ = 0;
+    if (block_) {
+        const AudioBuffer buffer{channelStarts_.data(), bufferSize_, streamChannels_, streamRate_};
+        block_(buffer);
+    }
+}
+
+}  // namespace scrivia::platform::linux_
