@@ -1,0 +1,21 @@
+// The words of a PocketSphinx hypothesis, made into the text scrivia reports.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace scrivia::platform::linux_ {
+
+// Whether `token` is one of the decoder's non-words: sentence marks (<s>,
+// </s>), silence (<sil>) and fillers ([NOISE], ++GARBAGE++, +BREATH+).
+bool isFillerToken(std::string_view token);
+
+// The spoken words of `hypothesis`, separated by single spaces, without
+// fillers and without alternate-pronunciation markers (`read(2)` → `read`).
+std::string cleanHypothesis(std::string_view hypothesis);
+
+// `words` as a sentence: a capital first letter and a closing full stop.
+// Empty text stays empty. Only the first letter changes case.
+std::string formatSentence(std::string_view words);
+
+}  // namespace scrivia::platform::linux_
