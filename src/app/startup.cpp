@@ -4,7 +4,7 @@
 
 namespace scrivia::app {
 
-int run(std::vector<std::string> args, platform::Platform& platform) {
+std::shared_ptr<App> start(std::vector<std::string> args, platform::Platform& platform) {
     auto app = std::make_shared<App>(platform);
     auto& settings = app->settings;
     settings.localeId = dashedIdentifier(platform.process.currentLocaleIdentifier());
@@ -19,6 +19,11 @@ int run(std::vector<std::string> args, platform::Platform& platform) {
     auto recognizer = selectRecognizer(*app);
     requestPermissions(app, std::move(recognizer));
     startControlChannel(app);
+    return app;
+}
+
+int run(std::vector<std::string> args, platform::Platform& platform) {
+    auto app = start(std::move(args), platform);
     platform.runLoop.run();
     return 0;
 }
