@@ -1,0 +1,31 @@
+// Everything scrivia reaches of Linux, in one place: one of each service.
+#pragma once
+
+#include <memory>
+
+// clang-format off
+// speech_service.h first: its unqualified RunLoop must mean platform::RunLoop,
+// as where SpeechService is defined, not the linux_::RunLoop of run_loop.h.
+#include "platform/linux/speech_service.h"
+#include "platform/linux/microphone.h"
+#include "platform/linux/process.h"
+#include "platform/linux/run_loop.h"
+#include "platform/platform.h"
+// clang-format on
+
+namespace scrivia::platform::linux_ {
+
+struct LinuxPlatform {
+    // Declared before the services that keep a reference to it.
+    RunLoop runLoop;
+    Clock clock;
+    Process process;
+    AudioService audio;
+    SpeechService speech{runLoop};
+    platform::Platform platform{speech, audio, runLoop, clock, process};
+};
+
+// The services hold references to one another, so the whole stays in one place.
+std::unique_ptr<LinuxPlatform> makePlatform();
+
+}  // namespace scrivia::platform::linux_
