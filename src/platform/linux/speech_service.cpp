@@ -85,10 +85,10 @@ std::vector<InstalledModel> findModels(const ModelDirectories& directories) {
     return models;
 }
 
-SpeechService::SpeechService(RunLoop& mainLoop)
+SpeechService::SpeechService(platform::RunLoop& mainLoop)
     : SpeechService(mainLoop, ModelDirectories{SCRIVIA_SYSTEM_MODEL_DIR, SCRIVIA_MODEL_DIR}) {}
 
-SpeechService::SpeechService(RunLoop& mainLoop, ModelDirectories directories)
+SpeechService::SpeechService(platform::RunLoop& mainLoop, ModelDirectories directories)
     : mainLoop_(mainLoop) {
     for (InstalledModel& model : findModels(directories)) {
         catalogue_.push_back(Entry{std::move(model), nullptr});

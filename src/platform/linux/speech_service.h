@@ -37,8 +37,8 @@ std::vector<InstalledModel> findModels(const ModelDirectories& directories);
 class SpeechService final : public platform::SpeechService {
   public:
     // Models from the folders the program was built with.
-    explicit SpeechService(RunLoop& mainLoop);
-    SpeechService(RunLoop& mainLoop, ModelDirectories directories);
+    explicit SpeechService(platform::RunLoop& mainLoop);
+    SpeechService(platform::RunLoop& mainLoop, ModelDirectories directories);
     ~SpeechService() override;
     SpeechService(const SpeechService&) = delete;
     SpeechService& operator=(const SpeechService&) = delete;
@@ -55,7 +55,7 @@ class SpeechService final : public platform::SpeechService {
         std::shared_ptr<SphinxRecognizer> recognizer;  // made on first use, then kept
     };
 
-    RunLoop& mainLoop_;
+    platform::RunLoop& mainLoop_;
     std::mutex mutex_;
     std::vector<Entry> catalogue_;
     std::vector<std::thread> authorizations_;

@@ -217,8 +217,8 @@ class SphinxTask final : public RecognitionTask, public std::enable_shared_from_
 
     // Runs `handler` with a result or an error on the main thread, unless the
     // task is cancelled by then. After the last delivery the handler is let go.
-    void deliver(RunLoop& loop, std::optional<RecognitionResult> result, std::optional<Error> error,
-                 bool last) {
+    void deliver(platform::RunLoop& loop, std::optional<RecognitionResult> result,
+                 std::optional<Error> error, bool last) {
         loop.post([self = shared_from_this(), result = std::move(result), error = std::move(error),
                    last] {
             if (self->cancelled.load()) return;
@@ -379,7 +379,7 @@ std::string hypothesis(ps_decoder_t* decoder) {
 // The recogniser
 // ---------------------------------------------------------------------------
 
-SphinxRecognizer::SphinxRecognizer(RunLoop& mainLoop, std::string localeIdentifier,
+SphinxRecognizer::SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier,
                                    ModelFiles files)
     : mainLoop_(mainLoop),
       localeIdentifier_(std::move(localeIdentifier)),

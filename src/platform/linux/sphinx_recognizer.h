@@ -70,7 +70,7 @@ class SphinxRequest final : public RecognitionRequest {
 
 class SphinxRecognizer final : public SpeechRecognizer {
   public:
-    SphinxRecognizer(RunLoop& mainLoop, std::string localeIdentifier, ModelFiles files);
+    SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier, ModelFiles files);
     ~SphinxRecognizer() override;
     SphinxRecognizer(const SphinxRecognizer&) = delete;
     SphinxRecognizer& operator=(const SphinxRecognizer&) = delete;
@@ -89,7 +89,7 @@ class SphinxRecognizer final : public SpeechRecognizer {
     void startLoading();
     void work();
 
-    RunLoop& mainLoop_;
+    platform::RunLoop& mainLoop_;
     const std::string localeIdentifier_;
     const ModelFiles files_;
     std::shared_ptr<WorkerState> state_;
