@@ -36,6 +36,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -353,6 +354,7 @@ class PrivatePulse {
         if (rate_ == 0 || channels_ == 0) throw std::invalid_argument("PrivatePulse: empty format");
         // /tmp rather than $TMPDIR: a unix socket path must stay under 108 bytes.
         char pattern[] = "/tmp/scrivia-pulse.XXXXXX";
+        removeStaleFolders();
         if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
         dir_ = pattern;
         address_ = "unix:" + (dir_ / "native").string();
@@ -365,19 +367,25 @@ class PrivatePulse {
             std::filesystem::remove_all(dir_, ignored);
             throw;
         }
-        feeder_ = std::thread([this] { feed(); });
+        feeder_ = std::make_unique<std::thread>([this] { feed(); });
     }
 
     PrivatePulse(const PrivatePulse&) = delete;
     PrivatePulse& operator=(const PrivatePulse&) = delete;
 
     ~PrivatePulse() {
+        // A forked copy of the test (a death test, a child that exits) owns
+        // neither the daemon nor the feeder thread, which it does not have.
+        if (getpid() != owner_) {
+            (void)feeder_.release();
+            return;
+        }
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
         }
         wake_.notify_all();
-        if (feeder_.joinable()) feeder_.join();
+        if (feeder_) feeder_->join();
         for (int fd : {writeFd_, drainFd_}) {
             if (fd >= 0) close(fd);
         }
@@ -487,7 +495,7 @@ class PrivatePulse {
     // Stops the daemon now (SIGTERM, then SIGKILL after a bound), as when the
     // sound server goes away. Idempotent; the destructor calls it too.
     void stopDaemon() {
-        if (pid_ <= 0) return;
+        if (pid_ <= 0 || getpid() != owner_) return;
         ::kill(pid_, SIGTERM);
         auto deadline = SteadyClock::now() + 5s;
         int raw = 0;
@@ -575,10 +583,34 @@ class PrivatePulse {
         waitForSocket(socket, SteadyClock::now() + 15s);
     }
 
-    void waitForSocket(const std::string& path, SteadyClock::time_point deadline) {
+    static bool acceptsClients(const std::string& socketPath) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) throw std::runtime_error("socket failed");
+        bool accepted = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        return accepted;
+    }
+
+    // A test killed before its destructor ran leaves its folder behind (its
+    // daemon went with it). Folders of this fixture older than an hour whose
+    // server no longer answers are such leftovers.
+    static void removeStaleFolders() {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+        for (const auto& entry : fs::directory_iterator("/tmp", error)) {
+            if (entry.path().filename().string().rfind("scrivia-pulse.", 0) != 0) continue;
+            std::error_code ignored;
+            if (!entry.is_directory(ignored) || entry.last_write_time(ignored) > old) continue;
+            if (acceptsClients((entry.path() / "native").string())) continue;
+            fs::remove_all(entry.path(), ignored);
+        }
+    }
+
+    void waitForSocket(const std::string& path, SteadyClock::time_point deadline) {
         for (;;) {
             int raw = 0;
             if (waitpid(pid_, &raw, WNOHANG) == pid_) {
@@ -586,11 +618,7 @@ class PrivatePulse {
                 throw std::runtime_error("pulseaudio ended (" + ExitStatus{raw}.describe() +
                                          "):\n" + daemonLog());
             }
-            int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (fd < 0) throw std::runtime_error("socket failed");
-            bool accepted = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-            close(fd);
-            if (accepted) return;
+            if (acceptsClients(path)) return;
             if (SteadyClock::now() >= deadline) {
                 throw std::runtime_error("pulseaudio did not open its socket in time:\n" +
                                          daemonLog());
@@ -709,6 +737,7 @@ class PrivatePulse {
     const unsigned rate_;
     const unsigned channels_;
     const PipeFormat format_;
+    const pid_t owner_ = getpid();
     std::filesystem::path dir_;
     std::string address_;
     pid_t pid_ = -1;
@@ -723,7 +752,7 @@ class PrivatePulse {
     std::vector<unsigned char> pending_;  // guarded by mutex_: due, not yet taken
     std::uint64_t fedBytes_ = 0;          // feeder thread only
     std::atomic<std::uint64_t> fedFrames_{0};
-    std::thread feeder_;
+    std::unique_ptr<std::thread> feeder_;
 };
 
 }  // namespace scrivia::testing
