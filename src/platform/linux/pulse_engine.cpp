@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace scrivia::platform::linux_ {
@@ -63,11 +65,30 @@ std::optional<Error> PulseEngine::connect() {
         mainloop_ = pa_threaded_mainloop_new();
         if (mainloop_ == nullptr) return Error{pa_strerror(PA_ERR_INTERNAL)};
         pa_threaded_mainloop_set_name(mainloop_, "audio");
+        // libpulse sets up its per-thread state once per process, on whichever
+        // thread comes first, with atomics ThreadSanitizer cannot see. Let the
+        // audio thread finish that before this thread takes the loop's lock.
+        struct Started {
+            std::mutex mutex;
+            std::condition_variable changed;
+            bool running = false;
+        } started;
+        pa_mainloop_api_once(
+            pa_threaded_mainloop_get_api(mainloop_),
+            [](pa_mainloop_api*, void* data) {
+                auto& started = *static_cast<Started*>(data);
+                std::lock_guard lock(started.mutex);
+                started.running = true;
+                started.changed.notify_one();
+            },
+            &started);
         if (pa_threaded_mainloop_start(mainloop_) < 0) {
             pa_threaded_mainloop_free(mainloop_);
             mainloop_ = nullptr;
             return Error{pa_strerror(PA_ERR_INTERNAL)};
         }
+        std::unique_lock lock(started.mutex);
+        started.changed.wait(lock, [&] { return started.running; });
     }
     Lock lock(mainloop_);
     if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY) {
