@@ -1,0 +1,407 @@
+// build/scrivia as a host application runs it: a child process with piped
+// standard streams, listening to a private PulseAudio server whose microphone
+// plays real recordings at real-time pace. What it hears is compared with what
+// the same engine makes of the same files in one batch run, not with the human
+// transcripts: the live program cannot be asked to beat its own engine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/private_pulse.h"
+
+namespace {
+
+using json = nlohmann::json;
+using namespace scrivia::testing;
+
+// Bounds every wait, so that a hang fails the test instead of blocking CI.
+constexpr auto kBound = 60s;
+
+std::filesystem::path recording(const std::string& id) {
+    return std::filesystem::path(SCRIVIA_TEST_DATA_DIR) / "librivox" /
+           ("sense_and_sensibility_01_austen_64kb-" + id + ".wav");
+}
+
+// Lower-case words; punctuation and capitals are the program's to choose.
+std::vector<std::string> words(std::string_view text) {
+    std::vector<std::string> result;
+    std::string word;
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || c == '\'') {
+            word += char(std::tolower(u));
+        } else if (!word.empty()) {
+            result.push_back(std::exchange(word, {}));
+        }
+    }
+    if (!word.empty()) result.push_back(word);
+    return result;
+}
+
+std::string joined(const std::vector<std::string>& list) {
+    std::string text;
+    for (const auto& w : list) text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+// The share of `reference`'s words that `heard` has, in the same order
+// (longest common subsequence over the reference's length).
+double sharedInOrder(const std::vector<std::string>& reference,
+                     const std::vector<std::string>& heard) {
+    if (reference.empty()) return 0;
+    std::vector<std::size_t> row(heard.size() + 1, 0), previous(heard.size() + 1, 0);
+    for (const auto& r : reference) {
+        for (std::size_t j = 1; j <= heard.size(); ++j) {
+            row[j] = r == heard[j - 1] ? previous[j - 1] + 1 : std::max(row[j - 1], previous[j]);
+        }
+        std::swap(row, previous);
+    }
+    return double(previous[heard.size()]) / double(reference.size());
+}
+
+// The same engine and model decoding a whole file at once.
+class BatchDecode {
+  public:
+    explicit BatchDecode(const std::filesystem::path& file)
+        : child_(
+              {"/usr/bin/pocketsphinx_continuous", "-infile", file.string(), "-logfn", "/dev/null"},
+              {"PATH=/usr/bin:/bin"}) {
+        child_.closeStdin();
+    }
+    std::vector<std::string> words() {
+        auto deadline = SteadyClock::now() + kBound;
+        std::string output = child_.readRest(deadline);
+        auto status = child_.wait(deadline);
+        EXPECT_TRUE(status && status->code() == 0)
+            << "pocketsphinx_continuous: " << (status ? status->describe() : "no end");
+        return ::words(output);
+    }
+
+  private:
+    ChildProcess child_;
+};
+
+// One run of build/scrivia; every event it prints is kept in order.
+class Scrivia {
+  public:
+    Scrivia(std::vector<std::string> args, std::vector<std::string> environment)
+        : child_(withProgram(std::move(args)), std::move(environment)) {}
+
+    // The next event, or nullopt at the end of output or at the deadline.
+    std::optional<json> next(SteadyClock::time_point deadline) {
+        auto line = child_.readLine(deadline);
+        if (!line) return std::nullopt;
+        json event = json::parse(*line, nullptr, false);
+        EXPECT_TRUE(event.is_object() && event.contains("type") && event["type"].is_string())
+            << "not an event line: " << *line;
+        events_.push_back(event);
+        times_.push_back(SteadyClock::now());
+        return event;
+    }
+
+    // Reads events until one satisfies `wanted`.
+    std::optional<json> until(const std::function<bool(const json&)>& wanted,
+                              SteadyClock::time_point deadline) {
+        while (auto event = next(deadline)) {
+            if (wanted(*event)) return event;
+        }
+        return std::nullopt;
+    }
+
+    // Reads to the end of output, then waits for the exit; the exit status,
+    // or nullopt (after killing the child) if either outlives the bound.
+    std::optional<ExitStatus> finish() {
+        auto deadline = SteadyClock::now() + kBound;
+        while (next(deadline)) {
+        }
+        EXPECT_TRUE(child_.stdoutClosed()) << "stdout still open after " << kBound.count() << " s";
+        auto status = child_.wait(deadline);
+        if (!status) child_.kill(SIGKILL);
+        EXPECT_EQ(child_.stderrText(), "") << "scrivia wrote to stderr";
+        return status;
+    }
+
+    void send(std::string_view line) { EXPECT_TRUE(child_.writeStdin(line)); }
+    void closeInput() { child_.closeStdin(); }
+
+    const std::vector<json>& events() const { return events_; }
+    std::vector<json> ofType(const std::string& type) const {
+        std::vector<json> found;
+        for (const auto& e : events_) {
+            if (e.is_object() && e.value("type", "") == type) found.push_back(e);
+        }
+        return found;
+    }
+    // When the i-th event was read.
+    SteadyClock::time_point timeOf(std::size_t i) const { return times_.at(i); }
+
+  private:
+    static std::vector<std::string> withProgram(std::vector<std::string> args) {
+        args.insert(args.begin(), SCRIVIA_BINARY);
+        return args;
+    }
+
+    ChildProcess child_;
+    std::vector<json> events_;
+    std::vector<SteadyClock::time_point> times_;
+};
+
+std::string typeOf(const json& event) {
+    if (!event.is_object() || !event.contains("type") || !event["type"].is_string()) return "";
+    return event["type"].get<std::string>();
+}
+
+std::string textOf(const json& event) {
+    if (!event.is_object() || !event.contains("text") || !event["text"].is_string()) return "";
+    return event["text"].get<std::string>();
+}
+
+std::string dump(const std::vector<json>& events) {
+    std::string text;
+    for (const auto& e : events) text += e.dump() + "\n";
+    return text;
+}
+
+const json kReady = {{"type", "ready"}, {"locale", "en-US"}, {"onDevice", true}};
+const json kEnd = {{"type", "end"}};
+
+void expectFatal(const std::vector<json>& events, const std::string& code) {
+    ASSERT_EQ(events.size(), 2u) << dump(events);
+    ASSERT_EQ(typeOf(events[0]), "error") << events[0];
+    EXPECT_EQ(events[0].value("code", ""), code);
+    EXPECT_TRUE(events[0].contains("message") && events[0]["message"].is_string() &&
+                !events[0]["message"].get<std::string>().empty())
+        << events[0];
+    EXPECT_EQ(events[0].size(), 3u) << "unexpected keys: " << events[0];
+    EXPECT_EQ(events[1], kEnd);
+}
+
+// ---------------------------------------------------------------------------
+// Dictation from a microphone
+// ---------------------------------------------------------------------------
+
+class LiveDictation : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { pulse_ = std::make_unique<PrivatePulse>(16000, 1); }
+    static void TearDownTestSuite() { pulse_.reset(); }
+    void SetUp() override { pulse_->clear(); }
+    void TearDown() override { pulse_->clear(); }
+
+    static std::vector<std::string> environment() {
+        auto env = pulse_->clientEnvironment();
+        env.push_back("LANG=en_US.UTF-8");
+        return env;
+    }
+
+    // Waits for "ready" and for the program to record from the microphone.
+    static void expectListening(Scrivia& run) {
+        auto deadline = SteadyClock::now() + kBound;
+        auto first = run.next(deadline);
+        ASSERT_TRUE(first) << "no event before the bound";
+        // A host waits for "ready" before it shows anything: nothing precedes it.
+        EXPECT_EQ(*first, kReady) << "the first event is not ready";
+        ASSERT_TRUE(pulse_->waitUntilRecording(deadline))
+            << "scrivia does not record from the default source";
+    }
+
+    static inline std::unique_ptr<PrivatePulse> pulse_;
+};
+
+TEST_F(LiveDictation, RecordingsSeparatedBySilenceBecomeOneFinalEach) {
+    auto first = readWav(recording("0880"));   // "he was not an ill disposed young man"
+    auto second = readWav(recording("0920"));  // "had he married a more amiable woman he..."
+    // Decoded before scrivia starts, so as not to slow it down on 2 cores.
+    BatchDecode firstBatch(recording("0880")), secondBatch(recording("0920"));
+    const auto firstReference = firstBatch.words();
+    const auto secondReference = secondBatch.words();
+
+    Scrivia run({}, environment());
+    ASSERT_NO_FATAL_FAILURE(expectListening(run));
+    const auto speechStart = SteadyClock::now();
+    const double gap = 3.5;  // well past the 1.2 s pause that closes a segment
+    pulse_->play(first);
+    pulse_->playSilence(gap);
+    pulse_->play(second);
+    pulse_->playSilence(2.5);
+    // Read events as they come while the audio plays: their arrival times
+    // place the levels inside or outside the recordings.
+    double audioSeconds = first.seconds() + gap + second.seconds() + 2.5;
+    run.until([](const json&) { return false; },
+              speechStart + std::chrono::milliseconds(std::lround(audioSeconds * 1000)));
+    ASSERT_TRUE(pulse_->waitUntilPlayed(SteadyClock::now() + kBound));
+    run.send("stop\n");
+    auto status = run.finish();
+    ASSERT_TRUE(status) << "scrivia did not end after stop";
+    EXPECT_EQ(status->code(), 0) << status->describe();
+
+    const auto& events = run.events();
+    SCOPED_TRACE(dump(events));
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), kEnd);
+    EXPECT_EQ(run.ofType("end").size(), 1u);
+    EXPECT_TRUE(run.ofType("error").empty());
+
+    // Levels: numbers in [0, 1], above zero while each recording plays and
+    // lower in the silence between them (with a wide margin for latency).
+    auto secondsAfterStart = [&](std::size_t i) {
+        return std::chrono::duration<double>(run.timeOf(i) - speechStart).count();
+    };
+    double loudestInFirst = 0, loudestInSecond = 0, loudestInGap = 0;
+    int levelsInGap = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (typeOf(events[i]) != "level") continue;
+        ASSERT_TRUE(events[i]["value"].is_number()) << events[i];
+        double value = events[i]["value"];
+        EXPECT_GE(value, 0.0);
+        EXPECT_LE(value, 1.0);
+        double t = secondsAfterStart(i);
+        if (t > 0.3 && t < first.seconds()) loudestInFirst = std::max(loudestInFirst, value);
+        double secondStart = first.seconds() + gap;
+        if (t > secondStart + 0.3 && t < secondStart + second.seconds()) {
+            loudestInSecond = std::max(loudestInSecond, value);
+        }
+        if (t > first.seconds() + 1.5 && t < secondStart - 0.3) {
+            loudestInGap = std::max(loudestInGap, value);
+            ++levelsInGap;
+        }
+    }
+    EXPECT_GT(loudestInFirst, 0.0);
+    EXPECT_GT(loudestInSecond, 0.0);
+    EXPECT_GT(levelsInGap, 0) << "no level events during the silence";
+    EXPECT_LT(loudestInGap, std::min(loudestInFirst, loudestInSecond));
+
+    // Partials while speaking, before the segment's final.
+    auto firstFinal = std::find_if(events.begin(), events.end(),
+                                   [](const json& e) { return typeOf(e) == "final"; });
+    EXPECT_TRUE(std::any_of(events.begin(), firstFinal, [](const json& e) {
+        return typeOf(e) == "partial" && !textOf(e).empty();
+    })) << "no partial before the first final";
+
+    // One final per recording, each with most of the batch decoder's words.
+    auto finals = run.ofType("final");
+    ASSERT_EQ(finals.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(finals[i].size(), 2u) << finals[i];
+        const auto& reference = i == 0 ? firstReference : secondReference;
+        auto heard = words(textOf(finals[i]));
+        EXPECT_GE(sharedInOrder(reference, heard), 0.7)
+            << "batch: " << joined(reference) << "\nlive:  " << joined(heard);
+    }
+}
+
+// Stopping mid-sentence, by a "stop" line or by closing stdin, still delivers
+// what was heard so far as a final before "end".
+class StopDuringSpeech : public LiveDictation, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StopDuringSpeech, DeliversTheOwedTextThenEnds) {
+    const bool byStopLine = GetParam();
+    auto speech = readWav(recording("0870"));  // 7.1 s without a long pause
+
+    Scrivia run({"--locale", "en-US"}, environment());
+    ASSERT_NO_FATAL_FAILURE(expectListening(run));
+    pulse_->play(speech);
+    // A few words in, so that something is owed.
+    auto partial = run.until(
+        [](const json& e) { return typeOf(e) == "partial" && words(textOf(e)).size() >= 4; },
+        SteadyClock::now() + kBound);
+    ASSERT_TRUE(partial) << dump(run.events());
+    ASSERT_GT(pulse_->queuedSeconds(), 0.5) << "the recording was over before the partial";
+    std::size_t stoppedAt = run.events().size();
+    if (byStopLine) {
+        run.send("stop\n");
+    } else {
+        run.closeInput();
+    }
+    auto status = run.finish();
+    ASSERT_TRUE(status) << "scrivia did not end";
+    EXPECT_EQ(status->code(), 0) << status->describe();
+
+    const auto& events = run.events();
+    SCOPED_TRACE(dump(events));
+    EXPECT_EQ(events.back(), kEnd);
+    EXPECT_TRUE(run.ofType("error").empty());
+    // The first final after the stop carries the words the partials had shown
+    // (the decoder may still revise a word or two as it settles).
+    std::string shown;
+    json owed;
+    for (std::size_t i = 0; i < events.size() && owed.is_null(); ++i) {
+        if (typeOf(events[i]) == "partial") shown = textOf(events[i]);
+        if (typeOf(events[i]) == "final" && i >= stoppedAt) owed = events[i];
+    }
+    ASSERT_FALSE(owed.is_null()) << "no final after the stop";
+    EXPECT_GE(sharedInOrder(words(shown), words(textOf(owed))), 0.5)
+        << "last partial: " << shown << "\nfinal: " << textOf(owed);
+}
+
+INSTANTIATE_TEST_SUITE_P(ByStopLineOrEndOfInput, StopDuringSpeech, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "StopLine" : "EndOfInput"; });
+
+TEST_F(LiveDictation, UnsupportedLocaleIsFatal) {
+    Scrivia run({"--locale", "xx_XX"}, environment());
+    auto status = run.finish();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->code(), 1) << status->describe();
+    expectFatal(run.events(), "unsupported");
+}
+
+// ---------------------------------------------------------------------------
+// Without a microphone
+// ---------------------------------------------------------------------------
+
+// No sound server at all: PULSE_SERVER names a socket in an empty folder, so
+// nothing here can reach a real server either.
+class WithoutServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/scrivia-e2e.XXXXXX";
+        ASSERT_TRUE(mkdtemp(pattern));
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    std::vector<std::string> environment() const {
+        return {"PATH=/usr/bin:/bin", "HOME=" + dir_.string(), "LANG=en_US.UTF-8",
+                "PULSE_SERVER=unix:" + (dir_ / "native").string()};
+    }
+    std::filesystem::path dir_;
+};
+
+TEST_F(WithoutServer, ListPrintsTheLocalesOnOneLine) {
+    Scrivia run({"--list"}, environment());
+    auto status = run.finish();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->code(), 0) << status->describe();
+    const auto& events = run.events();
+    ASSERT_EQ(events.size(), 1u) << dump(events);
+    const json& list = events[0];
+    ASSERT_EQ(typeOf(list), "locales") << list;
+    EXPECT_EQ(list.size(), 3u) << "unexpected keys: " << list;
+    ASSERT_TRUE(list["locales"].is_array()) << list;
+    ASSERT_TRUE(list["onDevice"].is_array()) << list;
+    auto has = [](const json& array, const json& id) {
+        return std::find(array.begin(), array.end(), id) != array.end();
+    };
+    EXPECT_TRUE(has(list["locales"], "en-US")) << list;
+    EXPECT_TRUE(has(list["onDevice"], "en-US")) << list;
+    for (const auto& id : list["onDevice"]) EXPECT_TRUE(has(list["locales"], id)) << list;
+}
+
+TEST_F(WithoutServer, DictationFailsWithNoMic) {
+    Scrivia run({}, environment());
+    auto status = run.finish();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->code(), 1) << status->describe();
+    expectFatal(run.events(), "no-mic");
+}
+
+}  // namespace
