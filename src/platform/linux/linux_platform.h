@@ -3,15 +3,11 @@
 
 #include <memory>
 
-// clang-format off
-// speech_service.h first: its unqualified RunLoop must mean platform::RunLoop,
-// as where SpeechService is defined, not the linux_::RunLoop of run_loop.h.
-#include "platform/linux/speech_service.h"
 #include "platform/linux/microphone.h"
 #include "platform/linux/process.h"
 #include "platform/linux/run_loop.h"
+#include "platform/linux/speech_service.h"
 #include "platform/platform.h"
-// clang-format on
 
 namespace scrivia::platform::linux_ {
 
