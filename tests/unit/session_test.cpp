@@ -7,29 +7,8 @@
 namespace scrivia::testing {
 namespace {
 
-class Session : public Harness {
+class Session : public SessionHarness {
   protected:
-    std::shared_ptr<sim::SimRecognizer> recognizer;
-
-    void SetUp() override {
-        recognizer = sim.speech.serve("fr-FR");
-        launchSession(args());
-    }
-    virtual std::vector<std::string> args() { return {}; }
-
-    sim::SimTask& task(std::size_t i) { return *recognizer->tasks.at(i); }
-    std::size_t taskCount() { return recognizer->tasks.size(); }
-
-    // Runs `work`; the exit status if the program exited in it.
-    static std::optional<int> exitOf(const std::function<void()>& work) {
-        try {
-            work();
-        } catch (const sim::ExitCalled& exit) {
-            return exit.status;
-        }
-        return std::nullopt;
-    }
-
     std::vector<json> textEvents() {
         std::vector<json> kept;
         for (auto& e : events())
@@ -169,9 +148,8 @@ TEST_F(Session, PauseRuleWinsOverAgeRule) {
 TEST_F(Session, ErrorsOfTheCurrentRequestAreAbsorbedUpToFourInSixSeconds) {
     // Errors at 0, 1, 2, 3 and 6 s: the first has left the window by the fifth.
     for (int i = 0; i < 5; ++i) {
-        sim::SimTask& current = task(taskCount() - 1);
-        current.partial("texte " + std::to_string(i));
-        ASSERT_EQ(exitOf([&] { current.error("coupure"); }), std::nullopt) << i;
+        current().partial("texte " + std::to_string(i));
+        ASSERT_EQ(exitOf([&] { current().error("coupure"); }), std::nullopt) << i;
         sim.advance(i == 3 ? 3.0 : 1.0);
     }
     EXPECT_EQ(taskCount(), 6u);
@@ -182,11 +160,11 @@ TEST_F(Session, ErrorsOfTheCurrentRequestAreAbsorbedUpToFourInSixSeconds) {
 TEST_F(Session, TheFifthErrorWithinSixSecondsEndsTheRun) {
     // Errors at 0, 1, 2 and 3 s are absorbed; the fifth comes at 5.9 s.
     for (double gap : {1.0, 1.0, 1.0, 2.9}) {
-        ASSERT_EQ(exitOf([&] { task(taskCount() - 1).error("coupure"); }), std::nullopt);
+        ASSERT_EQ(exitOf([&] { current().error("coupure"); }), std::nullopt);
         sim.advance(gap);
     }
-    task(taskCount() - 1).partial("perdu");
-    EXPECT_EQ(exitOf([&] { task(taskCount() - 1).error("Le service a cessé"); }), 1);
+    current().partial("perdu");
+    EXPECT_EQ(exitOf([&] { current().error("Le service a cessé"); }), 1);
     auto all = events();
     ASSERT_GE(all.size(), 2u);
     EXPECT_EQ(
@@ -198,7 +176,7 @@ TEST_F(Session, TheFifthErrorWithinSixSecondsEndsTheRun) {
 
 TEST_F(Session, ErrorsOfClosedRequestsSettleTheirTextAndAreNotCounted) {
     for (int i = 0; i < 6; ++i) {
-        task(taskCount() - 1).partial("phrase " + std::to_string(i));
+        current().partial("phrase " + std::to_string(i));
         sim.advance(1.4);
     }
     ASSERT_EQ(taskCount(), 7u);
@@ -282,12 +260,8 @@ TEST(SessionStart, NoUsableInputFormatEndsWithNoMic) {
         sim::SimPlatform sim;
         sim.speech.serve("fr-FR");
         sim.audio.format = format;
-        std::shared_ptr<app::App> held;
-        ASSERT_NO_THROW(held = app::start({}, sim.platform));
-        sim.speech.answerAuthorization(3);
-        sim.runDue();
-        sim.audio.answerMicrophone(true);
-        EXPECT_EQ(sim.runDue(), 1);
+        std::shared_ptr<app::App> app;
+        EXPECT_EQ(startGranted(sim, app), 1);
         EXPECT_EQ(sim.events(),
                   (std::vector<json>{error("no-mic", "Aucun micro utilisable"), event("end")}));
         EXPECT_EQ(sim.audio.log, std::vector<std::string>{"inputFormat"}) << "no tap, no start";
@@ -298,12 +272,8 @@ TEST(SessionStart, EngineThatFailsToStartEndsWithItsDescription) {
     sim::SimPlatform sim;
     sim.speech.serve("fr-FR");
     sim.audio.startError = "Connection refused";
-    std::shared_ptr<app::App> held;
-    ASSERT_NO_THROW(held = app::start({}, sim.platform));
-    sim.speech.answerAuthorization(3);
-    sim.runDue();
-    sim.audio.answerMicrophone(true);
-    EXPECT_EQ(sim.runDue(), 1);
+    std::shared_ptr<app::App> app;
+    EXPECT_EQ(startGranted(sim, app), 1);
     EXPECT_EQ(sim.events(),
               (std::vector<json>{error("engine", "Le micro n'a pas démarré : Connection refused"),
                                  event("end")}));
@@ -317,12 +287,8 @@ TEST(SessionStart, PunctuationFollowsTheOptionAndTheCapability) {
             sim.speech.punctuationCapability = capable;
             std::vector<std::string> args;
             if (noPunctuation) args.push_back("--no-punctuation");
-            std::shared_ptr<app::App> held;
-            ASSERT_NO_THROW(held = app::start(args, sim.platform));
-            sim.speech.answerAuthorization(3);
-            sim.runDue();
-            sim.audio.answerMicrophone(true);
-            sim.runDue();
+            std::shared_ptr<app::App> app;
+            ASSERT_EQ(startGranted(sim, app, args), std::nullopt);
             const auto& settings = recognizer->tasks.at(0)->settingsAtOpen;
             EXPECT_EQ(settings.requiresOnDeviceRecognition, std::nullopt)
                 << "never touched when off-device";
@@ -338,7 +304,7 @@ TEST_F(Session, AudioThreadFeedsLiveRequestsWhileTheMainThreadReplacesThem) {
     std::vector<std::vector<std::vector<float>>> buffers(400, {std::vector<float>(256, 0.01f)});
     sim.audio.pushFromThread(buffers, [&] {
         for (int i = 0; i < 40; ++i) {
-            task(taskCount() - 1).partial("segment " + std::to_string(i));
+            current().partial("segment " + std::to_string(i));
             sim.advance(1.4);
         }
     });

@@ -4,30 +4,13 @@
 namespace scrivia::testing {
 namespace {
 
-class Stop : public Harness {
+class Stop : public SessionHarness {
   protected:
-    std::shared_ptr<sim::SimRecognizer> recognizer;
-
-    void SetUp() override {
-        recognizer = sim.speech.serve("fr-FR");
-        launchSession();
-    }
-    sim::SimTask& task(std::size_t i) { return *recognizer->tasks.at(i); }
-    sim::SimTask& current() { return *recognizer->tasks.back(); }
-
     // Sends "stop" on standard input and runs the hand-off.
     std::optional<int> sendStop(const std::string& line = "stop\n") {
         sim.process.writeStdin(line);
         EXPECT_TRUE(sim.runLoop.waitForPost());
         return sim.runDue();
-    }
-    std::optional<int> deliver(const std::function<void()>& work) {
-        try {
-            work();
-        } catch (const sim::ExitCalled& exit) {
-            return exit.status;
-        }
-        return std::nullopt;
     }
     // A closed segment with `text`, still owed.
     void closedSegment(const std::string& text) {
@@ -65,7 +48,7 @@ TEST_F(Stop, FinalInTimeEndsBeforeTheDeadline) {
     EXPECT_TRUE(task(0).request->audioEnded());
     EXPECT_EQ(recognizer->tasks.size(), 1u) << "no request opens while stopping";
     sim.advance(1.0);
-    EXPECT_EQ(deliver([&] { task(0).final(" Merci. "); }), 0);
+    EXPECT_EQ(exitOf([&] { task(0).final(" Merci. "); }), 0);
     EXPECT_EQ(afterReady(), (std::vector<json>{partial("merci"), final("Merci."), event("end")}));
 }
 
@@ -91,8 +74,8 @@ TEST_F(Stop, EmptyCurrentSegmentWithOwedSegmentsDropsTheCurrentRequest) {
     EXPECT_EQ(task(2).request->appendedBuffers(), 0u) << "the microphone feeds no request now";
     task(2).partial("ignoré");
     task(2).error("ignoré");
-    EXPECT_EQ(deliver([&] { task(1).final("Second."); }), std::nullopt);
-    EXPECT_EQ(deliver([&] { task(0).error("perdu"); }), 0) << "the last owed segment settles";
+    EXPECT_EQ(exitOf([&] { task(1).final("Second."); }), std::nullopt);
+    EXPECT_EQ(exitOf([&] { task(0).error("perdu"); }), 0) << "the last owed segment settles";
     EXPECT_EQ(afterReady(), (std::vector<json>{partial("premier"), partial("second"),
                                                final("Second."), final("premier"), event("end")}));
 }
@@ -122,8 +105,8 @@ TEST_F(Stop, ALateErrorOfTheSettledRequestDoesNotCutTheDrainShort) {
     closedSegment("owed");
     current().partial("last words");
     ASSERT_EQ(sendStop(), std::nullopt);
-    EXPECT_EQ(deliver([&] { task(1).final("Last words."); }), std::nullopt);
-    EXPECT_EQ(deliver([&] { task(1).error("late"); }), std::nullopt);
+    EXPECT_EQ(exitOf([&] { task(1).final("Last words."); }), std::nullopt);
+    EXPECT_EQ(exitOf([&] { task(1).error("late"); }), std::nullopt);
     EXPECT_EQ(sim.advance(2.5), 0);
     EXPECT_EQ(eventsOfType("final"), (std::vector<json>{final("Last words."), final("owed")}));
 }
@@ -131,7 +114,7 @@ TEST_F(Stop, ALateErrorOfTheSettledRequestDoesNotCutTheDrainShort) {
 TEST_F(Stop, ErrorOfTheCurrentRequestWhileItIsOwedSettlesItsText) {
     current().partial("presque");
     ASSERT_EQ(sendStop(), std::nullopt);
-    EXPECT_EQ(deliver([&] { task(0).error("coupure"); }), 0);
+    EXPECT_EQ(exitOf([&] { task(0).error("coupure"); }), 0);
     EXPECT_EQ(eventsOfType("final"), std::vector<json>{final("presque")});
 }
 
@@ -170,7 +153,7 @@ TEST_F(Stop, EndIsTheLastLineWhenTheRunFailsWhileTheAudioThreadReportsLevels) {
     sim.audio.pushFromThread(buffers, [&] {
         for (int i = 0; i < 5 && !status; ++i) {
             sim.clock.set(sim.clock.now() + 0.5);
-            status = deliver([&] { current().error("boom"); });
+            status = exitOf([&] { current().error("boom"); });
         }
     });
     EXPECT_EQ(status, 1);
