@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <exception>
+#include <future>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -35,28 +35,29 @@ void nameThisThread(const std::string& name) {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// Runs `work` on a real thread named `name`, joins it and rethrows what it threw.
-void onOtherThread(const std::string& name, const std::function<void()>& work) {
-    std::exception_ptr failure;
-    std::thread thread([&] {
-        nameThisThread(name);
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    });
-    thread.join();
-    if (failure) std::rethrow_exception(failure);
+// Turns an exit out of `work` into its status.
+template <class Work>
+std::optional<int> exitOf(Work work) {
+    try {
+        work();
+    } catch (const ExitCalled& exit) {
+        return exit.status;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
+void onOtherThread(const std::string& name, const std::function<void()>& work) {
+    std::async(std::launch::async, [&] {
+        nameThisThread(name);
+        work();
+    }).get();
+}
+
 // ---------------------------------------------------------------------------
 // SimRunLoop
 // ---------------------------------------------------------------------------
-
-SimRunLoop::SimRunLoop(SimClock& clock) : clock_(clock) {}
 
 void SimRunLoop::post(std::function<void()> task) {
     {
@@ -82,8 +83,10 @@ void SimRunLoop::scheduleRepeating(double interval, std::function<void()> block)
     timed_.push_back(Timed{clock_.now(), interval, 1, nextOrder_++, true, std::move(block)});
 }
 
-void SimRunLoop::run() {
-    runDue();
+std::vector<SimRunLoop::Timed>::iterator SimRunLoop::earliestLocked() {
+    return std::min_element(timed_.begin(), timed_.end(), [](const Timed& a, const Timed& b) {
+        return std::pair(a.due(), a.order) < std::pair(b.due(), b.order);
+    });
 }
 
 std::function<void()> SimRunLoop::takeDue() {
@@ -93,16 +96,8 @@ std::function<void()> SimRunLoop::takeDue() {
         queue_.pop_front();
         return task;
     }
-    const double now = clock_.now();
-    auto next = timed_.end();
-    for (auto it = timed_.begin(); it != timed_.end(); ++it) {
-        if (it->due() > now + kEpsilon) continue;
-        if (next == timed_.end() || it->due() < next->due() ||
-            (it->due() == next->due() && it->order < next->order)) {
-            next = it;
-        }
-    }
-    if (next == timed_.end()) return {};
+    auto next = earliestLocked();
+    if (next == timed_.end() || next->due() > clock_.now() + kEpsilon) return {};
     if (!next->repeating) {
         auto task = std::move(next->task);
         timed_.erase(next);
@@ -115,62 +110,39 @@ std::function<void()> SimRunLoop::takeDue() {
     return next->task;
 }
 
-void SimRunLoop::runDue() {
-    runDueBounded();
-}
-
-bool SimRunLoop::runDueBounded() {
-    for (std::size_t ran = 0;; ++ran) {
-        if (ran == kRunawayLimit) {
-            ADD_FAILURE() << "run loop: more than " << kRunawayLimit
-                          << " tasks due at one instant; giving up";
-            return false;
-        }
+bool SimRunLoop::runDue() {
+    for (std::size_t ran = 0; ran < kRunawayLimit; ++ran) {
         auto task = takeDue();
         if (!task) return true;
         task();
     }
-}
-
-std::optional<double> SimRunLoop::nextDue() const {
-    std::lock_guard lock(mutex_);
-    std::optional<double> earliest;
-    for (const auto& timed : timed_) {
-        if (!earliest || timed.due() < *earliest) earliest = timed.due();
-    }
-    return earliest;
+    ADD_FAILURE() << "run loop: more than " << kRunawayLimit << " tasks due at one instant";
+    return false;
 }
 
 void SimRunLoop::advance(double seconds) {
     const double end = clock_.now() + std::max(seconds, 0.0);
-    if (!runDueBounded()) return;
-    for (;;) {
-        auto due = nextDue();
-        if (!due || *due > end + kEpsilon) break;
+    while (runDue()) {
+        std::optional<double> due;
+        {
+            std::lock_guard lock(mutex_);
+            if (auto next = earliestLocked(); next != timed_.end()) due = next->due();
+        }
         // Never backwards: something overdue runs at the current time.
-        clock_.set(std::max(clock_.now(), std::min(*due, end)));
-        if (!runDueBounded()) return;
+        clock_.set(std::max(clock_.now(), std::min(due.value_or(end), end)));
+        if (!due || *due > end + kEpsilon) {
+            runDue();
+            return;
+        }
     }
-    clock_.set(std::max(clock_.now(), end));
-    runDue();
-}
-
-bool SimRunLoop::anythingDueLocked() const {
-    if (!queue_.empty()) return true;
-    const double now = clock_.now();
-    return std::any_of(timed_.begin(), timed_.end(),
-                       [&](const Timed& timed) { return timed.due() <= now + kEpsilon; });
 }
 
 bool SimRunLoop::waitForPost(double realSecondsMax) {
     std::unique_lock lock(mutex_);
-    return posted_.wait_for(lock, std::chrono::duration<double>(realSecondsMax),
-                            [&] { return anythingDueLocked(); });
-}
-
-std::size_t SimRunLoop::pendingTasks() const {
-    std::lock_guard lock(mutex_);
-    return queue_.size() + timed_.size();
+    return posted_.wait_for(lock, std::chrono::duration<double>(realSecondsMax), [&] {
+        auto next = earliestLocked();
+        return !queue_.empty() || (next != timed_.end() && next->due() <= clock_.now() + kEpsilon);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -179,12 +151,8 @@ std::size_t SimRunLoop::pendingTasks() const {
 
 SimProcess::SimProcess() {
     stdout_ = memfd_create("scrivia-stdout", MFD_CLOEXEC);
-    if (stdout_ < 0) throwErrno("memfd_create");
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        close(stdout_);
-        throwErrno("pipe2");
-    }
+    if (stdout_ < 0 || pipe2(fds, O_CLOEXEC) != 0) throwErrno("stdout or stdin of the simulation");
     stdinRead_ = fds[0];
     stdinWrite_ = fds[1];
 }
@@ -192,7 +160,7 @@ SimProcess::SimProcess() {
 SimProcess::~SimProcess() {
     // End of input lets a reader blocked in read() finish.
     closeStdin();
-    for (;;) {
+    for (;;) {  // a background thread may start another
         std::vector<std::thread> threads;
         {
             std::lock_guard lock(mutex_);
@@ -228,22 +196,14 @@ void SimProcess::exit(int status) {
     throw ExitCalled{status};
 }
 
-std::string SimProcess::rawOutput() {
+std::vector<std::string> SimProcess::outputLines() {
     std::string out;
     char chunk[4096];
-    for (;;) {
-        const ssize_t n = pread(stdout_, chunk, sizeof chunk, static_cast<off_t>(out.size()));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno("pread");
-        }
-        if (n == 0) return out;
-        out.append(chunk, static_cast<std::size_t>(n));
+    ssize_t n;
+    while ((n = pread(stdout_, chunk, sizeof chunk, static_cast<off_t>(out.size()))) != 0) {
+        if (n < 0 && errno != EINTR) throwErrno("pread");
+        if (n > 0) out.append(chunk, static_cast<std::size_t>(n));
     }
-}
-
-std::vector<std::string> SimProcess::outputLines() {
-    const std::string out = rawOutput();
     std::vector<std::string> lines;
     std::size_t begin = 0;
     for (std::size_t end; (end = out.find('\n', begin)) != std::string::npos; begin = end + 1) {
@@ -254,15 +214,10 @@ std::vector<std::string> SimProcess::outputLines() {
 
 void SimProcess::writeStdin(const std::string& bytes) {
     std::lock_guard lock(stdinMutex_);
-    if (stdinWrite_ < 0) throw std::logic_error("writeStdin after closeStdin");
-    std::size_t written = 0;
-    while (written < bytes.size()) {
+    for (std::size_t written = 0; written < bytes.size();) {
         const ssize_t n = write(stdinWrite_, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno("write to stdin pipe");
-        }
-        written += static_cast<std::size_t>(n);
+        if (n < 0 && errno != EINTR) throwErrno("write to stdin pipe");
+        if (n > 0) written += static_cast<std::size_t>(n);
     }
 }
 
@@ -276,81 +231,6 @@ void SimProcess::closeStdin() {
 // Recognition
 // ---------------------------------------------------------------------------
 
-void SimRequest::append(const platform::AudioBuffer& buffer) {
-    std::lock_guard lock(mutex_);
-    ++buffers_;
-    frames_ += buffer.frameLength;
-    if (ended_) ++afterEnd_;
-    lastSampleRate_ = buffer.sampleRate;
-    if (buffer.floatChannelData != nullptr && buffer.channelCount > 0) {
-        const float* channel = buffer.floatChannelData[0];
-        samples_.insert(samples_.end(), channel, channel + buffer.frameLength);
-    }
-}
-
-void SimRequest::endAudio() {
-    std::lock_guard lock(mutex_);
-    ended_ = true;
-}
-
-std::size_t SimRequest::appendedBuffers() const {
-    std::lock_guard lock(mutex_);
-    return buffers_;
-}
-
-std::size_t SimRequest::appendedFrames() const {
-    std::lock_guard lock(mutex_);
-    return frames_;
-}
-
-bool SimRequest::audioEnded() const {
-    std::lock_guard lock(mutex_);
-    return ended_;
-}
-
-std::size_t SimRequest::appendedAfterEnd() const {
-    std::lock_guard lock(mutex_);
-    return afterEnd_;
-}
-
-std::vector<float> SimRequest::samples() const {
-    std::lock_guard lock(mutex_);
-    return samples_;
-}
-
-double SimRequest::lastSampleRate() const {
-    std::lock_guard lock(mutex_);
-    return lastSampleRate_;
-}
-
-void SimTask::partial(const std::string& text) {
-    deliver(platform::RecognitionResult{text, false}, std::nullopt);
-}
-
-void SimTask::final(const std::string& text) {
-    deliver(platform::RecognitionResult{text, true}, std::nullopt);
-}
-
-void SimTask::error(const std::string& description) {
-    deliver(std::nullopt, platform::Error{description});
-}
-
-void SimTask::deliver(std::optional<platform::RecognitionResult> result,
-                      std::optional<platform::Error> error) {
-    if (!handler) {
-        ADD_FAILURE() << "task has no result handler";
-        return;
-    }
-    // A copy, so that the handler may drop the task that holds it.
-    auto call = handler;
-    call(std::move(result), std::move(error));
-}
-
-bool SimRecognizer::isAvailable() {
-    ++availabilityAsked;
-    return available;
-}
-
 std::shared_ptr<platform::RecognitionTask> SimRecognizer::recognitionTask(
     std::shared_ptr<platform::RecognitionRequest> request, platform::ResultHandler handler) {
     auto task = std::make_shared<SimTask>();
@@ -362,51 +242,17 @@ std::shared_ptr<platform::RecognitionTask> SimRecognizer::recognitionTask(
     return task;
 }
 
-std::shared_ptr<SimTask> SimRecognizer::lastTask() const {
-    return tasks.empty() ? nullptr : tasks.back();
-}
-
 std::shared_ptr<platform::SpeechRecognizer> SimSpeechService::recognizer(
     const std::string& identifier) {
     asked.push_back(identifier);
     auto found = served.find(identifier);
-    if (found == served.end()) return nullptr;
-    return found->second;
-}
-
-void SimSpeechService::requestAuthorization(
-    std::function<void(platform::AuthorizationStatus)> handler) {
-    std::lock_guard lock(mutex_);
-    ++authorizationRequests_;
-    authorizationHandler_ = std::move(handler);
-}
-
-std::shared_ptr<platform::RecognitionRequest> SimSpeechService::makeRequest() {
-    auto request = std::make_shared<SimRequest>();
-    requests.push_back(request);
-    return request;
-}
-
-bool SimSpeechService::authorizationRequested() const {
-    return authorizationRequests() > 0;
-}
-
-int SimSpeechService::authorizationRequests() const {
-    std::lock_guard lock(mutex_);
-    return authorizationRequests_;
+    return found == served.end() ? nullptr : found->second;
 }
 
 void SimSpeechService::answerAuthorization(platform::AuthorizationStatus status) {
-    std::function<void(platform::AuthorizationStatus)> handler;
-    {
-        std::lock_guard lock(mutex_);
-        handler = std::exchange(authorizationHandler_, nullptr);
-    }
-    if (!handler) {
+    if (!authorization_.answer("authorization", status)) {
         ADD_FAILURE() << "no authorisation request to answer";
-        return;
     }
-    onOtherThread("authorization", [&] { handler(status); });
 }
 
 std::shared_ptr<SimRecognizer> SimSpeechService::serve(const std::string& id, bool onDevice,
@@ -424,81 +270,60 @@ std::shared_ptr<SimRecognizer> SimSpeechService::serve(const std::string& id, bo
 // Audio
 // ---------------------------------------------------------------------------
 
-SimEngine::~SimEngine() {
-    std::lock_guard lock(service_.tapMutex_);
-    if (service_.tapOwner_ == this) {
-        service_.tap_ = nullptr;
-        service_.tapOwner_ = nullptr;
+// Its tap lives in the service, so that the test can feed it.
+class SimEngine : public platform::AudioEngine {
+  public:
+    explicit SimEngine(SimAudioService& service) : s_(service) {}
+    // Like a real engine going away: stopped, and its tap never called again.
+    ~SimEngine() override {
+        std::lock_guard lock(s_.tapMutex_);
+        if (s_.tapOwner_ == this) s_.tap_ = nullptr;
+        if (s_.runningEngine_ == this) s_.runningEngine_ = nullptr;
     }
-    if (service_.runningEngine_ == this) service_.runningEngine_ = nullptr;
-}
+    platform::AudioFormat inputFormat() override {
+        s_.record("inputFormat");
+        return s_.format;
+    }
+    void installTap(std::uint32_t bufferSize, platform::AudioFormat,
+                    platform::TapBlock block) override {
+        s_.record("installTap");
+        s_.tapBufferSize = bufferSize;
+        std::lock_guard lock(s_.tapMutex_);
+        s_.tap_ = std::move(block);
+        s_.tapOwner_ = this;
+    }
+    void removeTap() override {
+        s_.record("removeTap");
+        // Waits for a tap call in flight: the block is not running once this returns.
+        std::lock_guard lock(s_.tapMutex_);
+        if (s_.tapOwner_ == this) s_.tap_ = nullptr;
+    }
+    void prepare() override { s_.record("prepare"); }
+    std::optional<platform::Error> start() override {
+        s_.record("start");
+        if (s_.startError) return platform::Error{*s_.startError};
+        std::lock_guard lock(s_.tapMutex_);
+        s_.runningEngine_ = this;
+        return std::nullopt;
+    }
+    void stop() override {
+        s_.record("stop");
+        std::lock_guard lock(s_.tapMutex_);
+        if (s_.runningEngine_ == this) s_.runningEngine_ = nullptr;
+    }
 
-platform::AudioFormat SimEngine::inputFormat() {
-    service_.record("inputFormat");
-    return service_.format;
-}
-
-void SimEngine::installTap(std::uint32_t bufferSize, platform::AudioFormat format,
-                           platform::TapBlock block) {
-    service_.record("installTap");
-    service_.tapBufferSize = bufferSize;
-    service_.tapFormat = format;
-    std::lock_guard lock(service_.tapMutex_);
-    service_.tap_ = std::move(block);
-    service_.tapOwner_ = this;
-}
-
-void SimEngine::removeTap() {
-    service_.record("removeTap");
-    // Waits for a tap call in flight: the block is not running once this returns.
-    std::lock_guard lock(service_.tapMutex_);
-    if (service_.tapOwner_ != this) return;
-    service_.tap_ = nullptr;
-    service_.tapOwner_ = nullptr;
-}
-
-void SimEngine::prepare() {
-    service_.record("prepare");
-}
-
-std::optional<platform::Error> SimEngine::start() {
-    service_.record("start");
-    if (service_.startError) return platform::Error{*service_.startError};
-    std::lock_guard lock(service_.tapMutex_);
-    service_.runningEngine_ = this;
-    return std::nullopt;
-}
-
-void SimEngine::stop() {
-    service_.record("stop");
-    std::lock_guard lock(service_.tapMutex_);
-    if (service_.runningEngine_ == this) service_.runningEngine_ = nullptr;
-}
+  private:
+    SimAudioService& s_;
+};
 
 std::unique_ptr<platform::AudioEngine> SimAudioService::makeEngine() {
     ++enginesMade;
     return std::make_unique<SimEngine>(*this);
 }
 
-void SimAudioService::requestMicrophoneAccess(std::function<void(bool granted)> handler) {
-    std::lock_guard lock(accessMutex_);
-    ++microphoneRequests_;
-    microphoneHandler_ = std::move(handler);
-}
-
 void SimAudioService::record(const char* call) {
     std::lock_guard lock(logMutex_);
     log.emplace_back(call);
-}
-
-bool SimAudioService::tapInstalled() const {
-    std::lock_guard lock(tapMutex_);
-    return static_cast<bool>(tap_);
-}
-
-bool SimAudioService::running() const {
-    std::lock_guard lock(tapMutex_);
-    return runningEngine_ != nullptr;
 }
 
 void SimAudioService::deliver(const platform::AudioBuffer& buffer) {
@@ -509,70 +334,40 @@ void SimAudioService::deliver(const platform::AudioBuffer& buffer) {
 
 void SimAudioService::push(const std::vector<std::vector<float>>& channels) {
     std::vector<const float*> pointers;
-    std::uint32_t frames = channels.empty() ? 0 : static_cast<std::uint32_t>(channels[0].size());
+    // The shortest channel sets the length, so that the tap never reads past one.
+    std::size_t frames = channels.empty() ? 0 : channels[0].size();
     for (const auto& channel : channels) {
-        // A short channel would let the tap read past its end.
-        if (channel.size() < frames) frames = static_cast<std::uint32_t>(channel.size());
+        frames = std::min(frames, channel.size());
         pointers.push_back(channel.data());
     }
-    platform::AudioBuffer buffer;
-    buffer.floatChannelData = pointers.empty() ? nullptr : pointers.data();
-    buffer.frameLength = frames;
-    buffer.channelCount = static_cast<std::uint32_t>(channels.size());
-    buffer.sampleRate = format.sampleRate;
-    deliver(buffer);
+    deliver(platform::AudioBuffer{pointers.empty() ? nullptr : pointers.data(),
+                                  static_cast<std::uint32_t>(frames),
+                                  static_cast<std::uint32_t>(channels.size()), format.sampleRate});
 }
 
 void SimAudioService::pushNoFloatData(std::uint32_t frames) {
-    platform::AudioBuffer buffer;
-    buffer.frameLength = frames;
-    buffer.channelCount = format.channelCount;
-    buffer.sampleRate = format.sampleRate;
-    deliver(buffer);
+    deliver(platform::AudioBuffer{nullptr, frames, format.channelCount, format.sampleRate});
 }
 
 void SimAudioService::pushFromThread(std::vector<std::vector<std::vector<float>>> buffers,
                                      std::function<void()> mainThreadWork) {
-    std::exception_ptr audioFailure;
-    std::thread audio([&] {
+    auto audio = std::async(std::launch::async, [&] {
         nameThisThread("audio");
-        try {
-            for (const auto& channels : buffers) push(channels);
-        } catch (...) {
-            audioFailure = std::current_exception();
-        }
+        for (const auto& channels : buffers) push(channels);
     });
-    std::exception_ptr mainFailure;
     try {
         if (mainThreadWork) mainThreadWork();
     } catch (...) {
-        mainFailure = std::current_exception();
+        audio.wait();
+        throw;
     }
-    audio.join();
-    if (mainFailure) std::rethrow_exception(mainFailure);
-    if (audioFailure) std::rethrow_exception(audioFailure);
-}
-
-bool SimAudioService::microphoneRequested() const {
-    return microphoneRequests() > 0;
-}
-
-int SimAudioService::microphoneRequests() const {
-    std::lock_guard lock(accessMutex_);
-    return microphoneRequests_;
+    audio.get();
 }
 
 void SimAudioService::answerMicrophone(bool granted) {
-    std::function<void(bool)> handler;
-    {
-        std::lock_guard lock(accessMutex_);
-        handler = std::exchange(microphoneHandler_, nullptr);
-    }
-    if (!handler) {
+    if (!microphone_.answer("microphone", granted)) {
         ADD_FAILURE() << "no microphone request to answer";
-        return;
     }
-    onOtherThread("microphone", [&] { handler(granted); });
 }
 
 // ---------------------------------------------------------------------------
@@ -580,21 +375,11 @@ void SimAudioService::answerMicrophone(bool granted) {
 // ---------------------------------------------------------------------------
 
 std::optional<int> SimPlatform::advance(double seconds) {
-    try {
-        runLoop.advance(seconds);
-    } catch (const ExitCalled& exit) {
-        return exit.status;
-    }
-    return std::nullopt;
+    return exitOf([&] { runLoop.advance(seconds); });
 }
 
 std::optional<int> SimPlatform::runDue() {
-    try {
-        runLoop.runDue();
-    } catch (const ExitCalled& exit) {
-        return exit.status;
-    }
-    return std::nullopt;
+    return exitOf([&] { runLoop.runDue(); });
 }
 
 std::vector<nlohmann::json> SimPlatform::events() {

@@ -28,6 +28,9 @@ struct ExitCalled {
     int status;
 };
 
+// Runs `work` on a real thread named `name`, joins it and rethrows what it threw.
+void onOtherThread(const std::string& name, const std::function<void()>& work);
+
 // Virtual monotonic time; moves only when the test (or SimRunLoop::advance)
 // sets it.
 class SimClock : public platform::Clock {
@@ -43,26 +46,25 @@ class SimClock : public platform::Clock {
 // work runs when virtual time reaches it.
 class SimRunLoop : public platform::RunLoop {
   public:
-    explicit SimRunLoop(SimClock& clock);
+    explicit SimRunLoop(SimClock& clock) : clock_(clock) {}
 
     void post(std::function<void()> task) override;
     void postAfter(double seconds, std::function<void()> task) override;
     void scheduleRepeating(double interval, std::function<void()> block) override;
     // Runs what is due now and returns: the test owns time.
-    void run() override;
+    void run() override { runDue(); }
 
     // Runs every task due at the current virtual time until none is: posted
     // tasks first, in order, then delayed tasks and timers by due time, ties
     // by submission (a timer's rescheduling counts as a new submission).
-    void runDue();
+    // False when it gave up on a task that keeps itself due.
+    bool runDue();
     // Moves virtual time forward by `seconds`, stopping at each due instant on
     // the way so that every task sees the clock at its own due time.
     void advance(double seconds);
-    // Blocks until a posted task is pending (typically posted by another
-    // thread); the real-time bound only stops a broken test from hanging.
+    // Blocks until a task is due (typically posted by another thread); the
+    // real-time bound only stops a broken test from hanging.
     bool waitForPost(double realSecondsMax = 5.0);
-    // Posted and delayed tasks not yet run, plus live repeating timers.
-    std::size_t pendingTasks() const;
 
   private:
     struct Timed {
@@ -75,16 +77,14 @@ class SimRunLoop : public platform::RunLoop {
         double due() const { return start + static_cast<double>(ticks) * interval; }
     };
 
-    // Takes the next task due at the current time off the queue, or returns
-    // an empty function when nothing is due.
+    // The next task due at the current time, taken off the queue, or an empty
+    // function when nothing is due.
     std::function<void()> takeDue();
-    // runDue, false when it gave up on a task that keeps itself due.
-    bool runDueBounded();
-    std::optional<double> nextDue() const;
-    bool anythingDueLocked() const;
+    // The timed entry that runs first, or end(); call with the lock held.
+    std::vector<Timed>::iterator earliestLocked();
 
     SimClock& clock_;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<std::function<void()>> queue_;
     std::vector<Timed> timed_;
@@ -95,8 +95,6 @@ class SimProcess : public platform::Process {
   public:
     SimProcess();
     ~SimProcess() override;
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
 
     std::string currentLocaleIdentifier() override { return locale; }
     std::string locale = "fr_FR";
@@ -113,7 +111,6 @@ class SimProcess : public platform::Process {
 
     // Every complete line written to stdout so far, without its '\n'.
     std::vector<std::string> outputLines();
-    std::string rawOutput();
     void writeStdin(const std::string& bytes);
     // End of input for the reader; closing twice is harmless.
     void closeStdin();
@@ -129,27 +126,20 @@ class SimProcess : public platform::Process {
 
 class SimRequest : public platform::RecognitionRequest {
   public:
-    void append(const platform::AudioBuffer& buffer) override;
-    void endAudio() override;
+    void append(const platform::AudioBuffer&) override {
+        ++buffers_;
+        if (ended_) ++afterEnd_;
+    }
+    void endAudio() override { ended_ = true; }
 
-    std::size_t appendedBuffers() const;
-    std::size_t appendedFrames() const;
-    bool audioEnded() const;
+    std::size_t appendedBuffers() const { return buffers_; }
+    bool audioEnded() const { return ended_; }
     // Buffers appended after endAudio().
-    std::size_t appendedAfterEnd() const;
-    // Channel 0 of every appended buffer that had float samples, in order.
-    std::vector<float> samples() const;
-    // The sample rate of the last buffer appended (0 before any).
-    double lastSampleRate() const;
+    std::size_t appendedAfterEnd() const { return afterEnd_; }
 
   private:
-    mutable std::mutex mutex_;
-    std::size_t buffers_ = 0;
-    std::size_t frames_ = 0;
-    std::size_t afterEnd_ = 0;
-    bool ended_ = false;
-    double lastSampleRate_ = 0;
-    std::vector<float> samples_;
+    std::atomic<std::size_t> buffers_{0}, afterEnd_{0};
+    std::atomic<bool> ended_{false};
 };
 
 class SimTask : public platform::RecognitionTask {
@@ -163,13 +153,16 @@ class SimTask : public platform::RecognitionTask {
 
     // Deliver on the calling thread whether or not the task was cancelled, as a
     // real recogniser may; the core has to drop what it no longer wants.
-    void partial(const std::string& text);
-    void final(const std::string& text);
-    void error(const std::string& description);
-    void deliver(std::optional<platform::RecognitionResult> result,
-                 std::optional<platform::Error> error);
+    void partial(const std::string& text) { deliver(platform::RecognitionResult{text, false}, {}); }
+    void final(const std::string& text) { deliver(platform::RecognitionResult{text, true}, {}); }
+    void error(const std::string& description) { deliver({}, platform::Error{description}); }
 
   private:
+    void deliver(std::optional<platform::RecognitionResult> result,
+                 std::optional<platform::Error> error) {
+        auto call = handler;  // a copy, so that the handler may drop the task that holds it
+        call(std::move(result), std::move(error));
+    }
     std::atomic<bool> cancelled_{false};
 };
 
@@ -183,12 +176,45 @@ class SimRecognizer : public platform::SpeechRecognizer {
 
     std::string localeIdentifier() override { return identifier; }
     bool supportsOnDeviceRecognition() override { return onDevice; }
-    bool isAvailable() override;
+    bool isAvailable() override {
+        ++availabilityAsked;
+        return available;
+    }
     std::shared_ptr<platform::RecognitionTask> recognitionTask(
         std::shared_ptr<platform::RecognitionRequest> request,
         platform::ResultHandler handler) override;
-    // The last task opened, or null.
-    std::shared_ptr<SimTask> lastTask() const;
+};
+
+// A permission request the test answers by hand, from a thread of its own as
+// the platform would.
+template <class Answer>
+class PendingAnswer {
+  public:
+    void ask(std::function<void(Answer)> handler) {
+        std::lock_guard lock(mutex_);
+        ++asked_;
+        handler_ = std::move(handler);
+    }
+    int asked() const {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
+    // Calls the pending handler on a thread named `thread`, joined before this
+    // returns; false when nothing was asked.
+    bool answer(const std::string& thread, Answer value) {
+        std::function<void(Answer)> handler;
+        {
+            std::lock_guard lock(mutex_);
+            handler.swap(handler_);
+        }
+        if (handler) onOtherThread(thread, [&] { handler(value); });
+        return static_cast<bool>(handler);
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::function<void(Answer)> handler_;
+    int asked_ = 0;
 };
 
 class SimSpeechService : public platform::SpeechService {
@@ -196,19 +222,22 @@ class SimSpeechService : public platform::SpeechService {
     std::vector<std::string> locales;  // what supportedLocales() answers
     // Exact identifier -> recogniser; recognizer(id) answers null for others.
     std::map<std::string, std::shared_ptr<SimRecognizer>> served;
-    std::vector<std::string> asked;                     // every identifier passed to recognizer()
-    std::vector<std::shared_ptr<SimRequest>> requests;  // every request made, in order
+    std::vector<std::string> asked;  // every identifier passed to recognizer()
     bool punctuationCapability = true;
 
     std::vector<std::string> supportedLocales() override { return locales; }
     std::shared_ptr<platform::SpeechRecognizer> recognizer(const std::string& identifier) override;
-    void requestAuthorization(std::function<void(platform::AuthorizationStatus)> handler) override;
-    std::shared_ptr<platform::RecognitionRequest> makeRequest() override;
+    void requestAuthorization(std::function<void(platform::AuthorizationStatus)> h) override {
+        authorization_.ask(std::move(h));
+    }
+    std::shared_ptr<platform::RecognitionRequest> makeRequest() override {
+        return std::make_shared<SimRequest>();
+    }
     bool canSetPunctuation() override { return punctuationCapability; }
 
     // Whether authorisation was ever asked for, and how often.
-    bool authorizationRequested() const;
-    int authorizationRequests() const;
+    bool authorizationRequested() const { return authorizationRequests() > 0; }
+    int authorizationRequests() const { return authorization_.asked(); }
     // Calls the pending handler from a real second thread, joined before this
     // returns; an exception it throws is rethrown here. Fails the test when no
     // request is pending.
@@ -219,51 +248,27 @@ class SimSpeechService : public platform::SpeechService {
                                          bool available = true);
 
   private:
-    mutable std::mutex mutex_;
-    std::function<void(platform::AuthorizationStatus)> authorizationHandler_;
-    int authorizationRequests_ = 0;
+    PendingAnswer<platform::AuthorizationStatus> authorization_;
 };
 
-class SimAudioService;
-
-// Records its calls in the service's log; its tap lives in the service so that
-// the test can feed it.
-class SimEngine : public platform::AudioEngine {
-  public:
-    explicit SimEngine(SimAudioService& service) : service_(service) {}
-    // Like a real engine going away: stopped, and its tap never called again.
-    ~SimEngine() override;
-
-    platform::AudioFormat inputFormat() override;
-    void installTap(std::uint32_t bufferSize, platform::AudioFormat format,
-                    platform::TapBlock block) override;
-    void removeTap() override;
-    void prepare() override;
-    std::optional<platform::Error> start() override;
-    void stop() override;
-
-  private:
-    SimAudioService& service_;
-};
+class SimEngine;
 
 class SimAudioService : public platform::AudioService {
   public:
     platform::AudioFormat format{48000, 1};  // what inputFormat() answers
     std::optional<std::string> startError;   // start() fails with this description
     std::uint32_t tapBufferSize = 0;         // as passed to the last installTap()
-    platform::AudioFormat tapFormat;
     int enginesMade = 0;
     // Engine calls so far, in order: "inputFormat", "installTap", "prepare",
     // "start", "removeTap", "stop". Appended under a lock; read it on the main
     // thread, where the engine is driven.
     std::vector<std::string> log;
 
+    // Engines record their calls in `log`; their tap lives here, for push().
     std::unique_ptr<platform::AudioEngine> makeEngine() override;
-    void requestMicrophoneAccess(std::function<void(bool granted)> handler) override;
-
-    bool tapInstalled() const;
-    // Whether an engine has started and not stopped since.
-    bool running() const;
+    void requestMicrophoneAccess(std::function<void(bool granted)> handler) override {
+        microphone_.ask(std::move(handler));
+    }
 
     // One buffer through the tap on the calling thread; dropped unless a tap
     // is installed and the engine runs, as a real microphone would be silent.
@@ -277,8 +282,8 @@ class SimAudioService : public platform::AudioService {
     void pushFromThread(std::vector<std::vector<std::vector<float>>> buffers,
                         std::function<void()> mainThreadWork = {});
 
-    bool microphoneRequested() const;
-    int microphoneRequests() const;
+    bool microphoneRequested() const { return microphoneRequests() > 0; }
+    int microphoneRequests() const { return microphone_.asked(); }
     // Calls the pending handler from a real second thread, joined before this
     // returns. Fails the test when no request is pending.
     void answerMicrophone(bool granted);
@@ -289,16 +294,12 @@ class SimAudioService : public platform::AudioService {
     void deliver(const platform::AudioBuffer& buffer);
 
     std::mutex logMutex_;
-
     // Held while the tap runs, so that removing it waits for a call in flight.
-    mutable std::mutex tapMutex_;
+    std::mutex tapMutex_;
     platform::TapBlock tap_;
-    const SimEngine* tapOwner_ = nullptr;
+    const SimEngine* tapOwner_ = nullptr;  // whose tap tap_ is
     const SimEngine* runningEngine_ = nullptr;
-
-    mutable std::mutex accessMutex_;
-    std::function<void(bool)> microphoneHandler_;
-    int microphoneRequests_ = 0;
+    PendingAnswer<bool> microphone_;
 };
 
 // One of each, wired together.
