@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -22,27 +23,22 @@ namespace scrivia::platform::linux_ {
 namespace {
 
 using testing::PrivatePulse;
+using testing::SteadyClock;
 using namespace std::chrono_literals;
 
 constexpr std::uint32_t kFrames = 2048;
+const auto in10s = [] { return SteadyClock::now() + 10s; };
 
-auto in10s() {
-    return std::chrono::steady_clock::now() + 10s;
-}
-
-template <typename Done>
-bool eventually(Done done) {
+bool eventually(const std::function<bool()>& done) {
     for (const auto deadline = in10s(); !done(); std::this_thread::sleep_for(1ms)) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (SteadyClock::now() > deadline) return false;
     }
     return true;
 }
 
 class PulseEngineTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        server_ = std::make_unique<PrivatePulse>(44100, 2, testing::PipeFormat::float32le);
-    }
+    static void SetUpTestSuite() { server_ = std::make_unique<PrivatePulse>(44100, 2); }
     static void TearDownTestSuite() { server_.reset(); }
 
     void SetUp() override {
@@ -50,7 +46,7 @@ class PulseEngineTest : public ::testing::Test {
         // libpulse here reaches only the private server, and keeps its cookie
         // and configuration in the server's folder.
         setenv("PULSE_SERVER", server_->serverAddress().c_str(), 1);
-        setenv("HOME", (server_->directory() / "home").c_str(), 1);
+        setenv("HOME", server_->directory().c_str(), 1);
         server_->clear();
     }
 
@@ -74,9 +70,8 @@ TEST_F(PulseEngineTest, DeliversWholeBuffersOfTheSourcesFormatWithEachChannelApa
             ++oddBuffers;
             return;
         }
-        const float* const* channels = buffer.floatChannelData;
-        left.insert(left.end(), channels[0], channels[0] + kFrames);
-        right.insert(right.end(), channels[1], channels[1] + kFrames);
+        left.insert(left.end(), buffer.floatChannelData[0], buffer.floatChannelData[0] + kFrames);
+        right.insert(right.end(), buffer.floatChannelData[1], buffer.floatChannelData[1] + kFrames);
     });
     engine.prepare();
     ASSERT_EQ(engine.start(), std::nullopt);
@@ -154,11 +149,11 @@ TEST_F(PulseEngineTest, MicrophoneAccessIsDeniedOnlyByAServerThatRefusesUs) {
     ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
     close(probe);
     const std::string port = std::to_string(ntohs(address.sin_port));
-    const auto loaded = server_->runClient(
+    ASSERT_TRUE(server_->runClient(
         {"/usr/bin/pactl", "load-module", "module-native-protocol-tcp", "port=" + port,
          "listen=127.0.0.1", "auth-anonymous=0", "auth-cookie-enabled=1",
-         "auth-cookie=" + (server_->directory() / "server-cookie").string()});
-    ASSERT_TRUE(loaded && loaded->status.code() == 0) << server_->daemonLog();
+         "auth-cookie=" + (server_->directory() / "server-cookie").string()}))
+        << server_->daemonLog();
     const auto cookie = server_->directory() / "wrong-cookie";
     std::ofstream(cookie) << std::string(256, 'x');
     setenv("PULSE_COOKIE", cookie.c_str(), 1);
