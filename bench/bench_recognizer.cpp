@@ -2,6 +2,7 @@
 // model load time, real-time factor of decoding a recording, and what
 // appending a microphone buffer costs the audio thread.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -120,6 +121,10 @@ void BM_DecodeRealTimeFactor(benchmark::State& state) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["partials"] =
         benchmark::Counter(static_cast<double>(partials), benchmark::Counter::kAvgIterations);
+    // The process's peak resident memory so far: model, decoder and queued audio.
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_mib"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 BENCHMARK(BM_DecodeRealTimeFactor)
     ->Arg(16000)
