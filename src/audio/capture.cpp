@@ -25,10 +25,15 @@ void Scrivia::start() {
     });
 }
 
-// Audio thread: hands the buffer to whichever request is current now, held
-// for the length of the append, then to the level meter.
+// Audio thread: hands the buffer to whichever request is current now, then
+// to the level meter. The lock is held across the append (which only queues
+// the buffer), so a request replaced by the main thread has had its last
+// buffer by the time the replacement returns.
 void Scrivia::tap(const platform::AudioBuffer& buffer) {
-    if (auto current = currentRequest()) current->append(buffer);
+    {
+        std::lock_guard lock(requestLock);
+        if (request) request->append(buffer);
+    }
     sendLevel(buffer);
 }
 

@@ -19,11 +19,6 @@ void Scrivia::setRequest(RequestPtr next) {
     request = std::move(next);
 }
 
-Scrivia::RequestPtr Scrivia::currentRequest() {
-    std::lock_guard lock(requestLock);
-    return request;
-}
-
 Scrivia::PendingEntry* Scrivia::findPending(const platform::RecognitionRequest* key) {
     for (auto& entry : pending)
         if (entry.request.get() == key) return &entry;

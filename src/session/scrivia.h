@@ -71,7 +71,6 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
 
     platform::Instant now() { return environment.platform.clock.now(); }
     void setRequest(RequestPtr next);
-    RequestPtr currentRequest();  // any thread
     void tap(const platform::AudioBuffer& buffer);
     // Closed requests still owing their final text, in the order they were closed.
     PendingEntry* findPending(const platform::RecognitionRequest* key);
@@ -82,7 +81,7 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
     std::shared_ptr<platform::SpeechRecognizer> recognizer;
     std::unique_ptr<platform::AudioEngine> engine;
     RequestPtr request;
-    std::mutex requestLock;  // held only to read or replace `request` across threads
+    std::mutex requestLock;  // held to replace `request`, and by the tap while it appends
     std::shared_ptr<platform::RecognitionTask> task;
     std::vector<PendingEntry> pending;
     std::string lastText;

@@ -10,12 +10,15 @@ void Scrivia::emitFinal(std::string_view text) {
 
 void Scrivia::closeSegment() {
     if (!request) return;
-    if (auto* entry = findPending(request.get()))
+    auto closed = request;
+    if (auto* entry = findPending(closed.get()))
         entry->text = lastText;
     else
-        pending.push_back({request, lastText});
-    request->endAudio();
+        pending.push_back({closed, lastText});
     if (!stopping) newRequest();
+    // Ended only once the tap feeds the next request, so that no buffer the
+    // audio thread is handing over reaches a request that takes no more audio.
+    closed->endAudio();
 }
 
 }  // namespace scrivia::session

@@ -309,7 +309,11 @@ TEST_F(Session, AudioThreadFeedsLiveRequestsWhileTheMainThreadReplacesThem) {
         }
     });
     std::size_t total = 0;
-    for (auto& t : recognizer->tasks) total += t->request->appendedBuffers();
+    for (auto& t : recognizer->tasks) {
+        total += t->request->appendedBuffers();
+        // Audio appended after the end of a closed segment would be lost.
+        EXPECT_EQ(t->request->appendedAfterEnd(), 0u);
+    }
     EXPECT_EQ(total, buffers.size()) << "every buffer reached exactly one request";
 }
 
