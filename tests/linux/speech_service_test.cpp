@@ -5,10 +5,7 @@
 #include <pocketsphinx.h>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -18,6 +15,7 @@
 #include <stdexcept>
 
 #include "platform/linux/sphinx_text.h"
+#include "support/pumped_run_loop.h"
 
 namespace scrivia::platform::linux_ {
 namespace {
@@ -31,36 +29,7 @@ const std::string kEnglish = kSystemModels + "/en-us";
 const ModelFiles kEnglishFiles{kEnglish + "/en-us", kEnglish + "/en-us.lm.bin",
                                kEnglish + "/cmudict-en-us.dict"};
 
-// The main thread's loop, pumped by the test itself. The service only posts.
-class TestRunLoop final : public RunLoop {
-  public:
-    void post(std::function<void()> task) override {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
-        posted_.notify_all();
-    }
-    void postAfter(double, std::function<void()>) override { ADD_FAILURE(); }
-    void scheduleRepeating(double, std::function<void()>) override { ADD_FAILURE(); }
-    void run() override { ADD_FAILURE(); }
-
-    // Runs posted tasks until `done` holds; false after a hang-sized wait.
-    bool runUntil(const std::function<bool()>& done) {
-        for (auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(4); !done();) {
-            std::unique_lock lock(mutex_);
-            if (!posted_.wait_until(lock, giveUp, [&] { return !tasks_.empty(); })) return false;
-            auto task = std::move(tasks_.front());
-            tasks_.pop_front();
-            lock.unlock();
-            task();
-        }
-        return true;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> tasks_;
-};
+using TestRunLoop = testing::PumpedRunLoop;
 
 // What one task delivered, in order.
 struct Delivery {
