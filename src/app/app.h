@@ -12,7 +12,7 @@ namespace scrivia::app {
 
 struct App {
     explicit App(platform::Platform& platform)
-        : platform(platform), stream(platform.process.standardOutput(), platform.process) {}
+        : platform(platform), stream(platform.process.standardOutput(), platform.runLoop) {}
 
     platform::Platform& platform;
     events::EventStream stream;  // standard output and its lock
@@ -21,8 +21,8 @@ struct App {
     std::shared_ptr<session::Scrivia> scrivia;
 };
 
-// Writes the "locales" event and exits with status 0.
-[[noreturn]] void listLocales(App& app);
+// Writes the "locales" event; the run then ends with status 0.
+void listLocales(App& app);
 
 // The recogniser for `settings.localeId`, or the "unsupported" error.
 std::shared_ptr<platform::SpeechRecognizer> selectRecognizer(App& app);

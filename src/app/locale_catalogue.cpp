@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "app/app.h"
+#include "platform/locale_identifier.h"
 
 namespace scrivia::app {
 
@@ -12,13 +13,13 @@ void listLocales(App& app) {
     std::vector<std::string> locales;
     std::vector<std::string> onDevice;
     for (const auto& identifier : identifiers) {
-        locales.push_back(dashedIdentifier(identifier));
+        locales.push_back(platform::dashedIdentifier(identifier));
         auto recognizer = speech.recognizer(identifier);
         if (recognizer && recognizer->supportsOnDeviceRecognition())
-            onDevice.push_back(dashedIdentifier(identifier));
+            onDevice.push_back(platform::dashedIdentifier(identifier));
     }
     app.stream.emit(events::localesEvent(locales, onDevice));
-    platform::exitProcess(app.platform.process, 0);
+    app.stream.close(0);
 }
 
 std::shared_ptr<platform::SpeechRecognizer> selectRecognizer(App& app) {

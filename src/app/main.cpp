@@ -1,5 +1,7 @@
-// The scrivia executable: the start-up on the Linux services.
+// The scrivia executable: the start-up on the Linux services. The only place
+// the process ends.
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -8,9 +10,12 @@
 
 int main(int argc, char** argv) {
     // A host that has closed our standard output must not kill us mid-write;
-    // the write fails instead, and the core sees that.
+    // the write fails instead.
     std::signal(SIGPIPE, SIG_IGN);
     auto linuxPlatform = scrivia::platform::linux_::makePlatform();
-    return scrivia::app::run(std::vector<std::string>(argv + 1, argv + argc),
-                             linuxPlatform->platform);
+    const int status =
+        scrivia::app::run(std::vector<std::string>(argv + 1, argv + argc), linuxPlatform->platform);
+    // Events are written unbuffered, so nothing needs flushing; skipping
+    // destructors keeps them from racing the audio and recognition threads.
+    std::_Exit(status);
 }

@@ -1,17 +1,10 @@
 #include <locale.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdlib>
 
 #include "app/settings.h"
 
 namespace scrivia::app {
-
-std::string dashedIdentifier(std::string identifier) {
-    std::replace(identifier.begin(), identifier.end(), '_', '-');
-    return identifier;
-}
 
 bool parsePauseValue(const std::string& text, double& value) {
     if (text.empty()) return false;
@@ -49,7 +42,7 @@ void parseOptions(Settings& settings) {
             if (!args.empty()) {
                 double number;
                 if (parsePauseValue(args.front(), number))
-                    settings.pauseSeconds = std::fmin(std::fmax(number, 0.4), 5.0);
+                    settings.pauseSeconds = session::clampedPause(number);
                 args.pop_front();
             }
         } else if (argument == "--no-punctuation") {

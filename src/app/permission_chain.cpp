@@ -7,11 +7,12 @@ using platform::SpeechRecognizer;
 
 void onMicrophoneAnswer(const std::shared_ptr<App>& app,
                         const std::shared_ptr<SpeechRecognizer>& recognizer, bool granted) {
-    if (!granted) app->stream.fail(events::code::micDenied, events::message::micDenied);
+    if (!granted) return app->stream.fail(events::code::micDenied, events::message::micDenied);
     if (!recognizer->isAvailable())
-        app->stream.fail(events::code::unavailable, events::message::unavailable);
-    session::Environment environment{app->platform, app->stream, app->settings.pauseSeconds,
-                                     app->settings.punctuation};
+        return app->stream.fail(events::code::unavailable, events::message::unavailable);
+    session::SegmentRulesConfig rules;
+    rules.pauseSeconds = app->settings.pauseSeconds;
+    session::Environment environment{app->platform, app->stream, rules, app->settings.punctuation};
     // Stored before it starts, in this same task, so that a stop cannot come between.
     app->scrivia = std::make_shared<session::Scrivia>(recognizer, environment);
     app->scrivia->start();
@@ -30,16 +31,15 @@ void onAuthorization(const std::shared_ptr<App>& app,
     using namespace events;
     switch (status) {
         case 3:
-            startAfterMic(app, recognizer);
-            return;
+            return startAfterMic(app, recognizer);
         case 0:
-            app->stream.fail(code::speechDenied, message::speechNotDetermined);
+            return app->stream.fail(code::speechDenied, message::speechNotDetermined);
         case 1:
-            app->stream.fail(code::speechDenied, message::speechDenied);
+            return app->stream.fail(code::speechDenied, message::speechDenied);
         case 2:
-            app->stream.fail(code::speechDenied, message::speechRestricted);
+            return app->stream.fail(code::speechDenied, message::speechRestricted);
         default:
-            app->stream.fail(code::speechDenied, message::speechUnknown);
+            return app->stream.fail(code::speechDenied, message::speechUnknown);
     }
 }
 

@@ -4,18 +4,17 @@
 #include <deque>
 #include <string>
 
+#include "session/segment_rules.h"
+
 namespace scrivia::app {
 
 struct Settings {
-    std::string localeId;          // the recogniser's locale, as given
-    double pauseSeconds = 1.2;     // silence that closes a segment, in [0.4, 5.0]
+    std::string localeId;  // the recogniser's locale, as given
+    double pauseSeconds = session::SegmentRulesConfig{}.pauseSeconds;  // in [0.4, 5.0]
     bool punctuation = true;       // asked of each recognition request
     bool listOnly = false;         // print the catalogue and exit
     std::deque<std::string> args;  // arguments not yet parsed
 };
-
-// A locale identifier as scrivia reports it: every "_" replaced by "-".
-std::string dashedIdentifier(std::string identifier);
 
 // Whether `text` is a valid "--pause" value; the number goes to `value`.
 bool parsePauseValue(const std::string& text, double& value);

@@ -1,22 +1,23 @@
 #include "app/startup.h"
 
 #include "app/app.h"
+#include "platform/locale_identifier.h"
 
 namespace scrivia::app {
 
 std::shared_ptr<App> start(std::vector<std::string> args, platform::Platform& platform) {
     auto app = std::make_shared<App>(platform);
     auto& settings = app->settings;
-    settings.localeId = dashedIdentifier(platform.process.currentLocaleIdentifier());
-    settings.pauseSeconds = 1.2;
-    settings.punctuation = true;
-    settings.listOnly = false;
+    settings.localeId = platform::dashedIdentifier(platform.process.currentLocaleIdentifier());
     settings.args.assign(args.begin(), args.end());
     parseOptions(settings);
 
-    if (settings.listOnly) listLocales(*app);
-
+    if (settings.listOnly) {
+        listLocales(*app);
+        return app;
+    }
     auto recognizer = selectRecognizer(*app);
+    if (!recognizer) return app;
     requestPermissions(app, std::move(recognizer));
     startControlChannel(app);
     return app;
@@ -24,8 +25,7 @@ std::shared_ptr<App> start(std::vector<std::string> args, platform::Platform& pl
 
 int run(std::vector<std::string> args, platform::Platform& platform) {
     auto app = start(std::move(args), platform);
-    platform.runLoop.run();
-    return 0;
+    return platform.runLoop.run();
 }
 
 }  // namespace scrivia::app

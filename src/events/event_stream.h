@@ -1,4 +1,4 @@
-// The one writer of standard output.
+// The one writer of standard output, and the only way a run asks to end.
 #pragma once
 
 #include <mutex>
@@ -11,25 +11,29 @@ namespace scrivia::events {
 
 class EventStream {
   public:
-    EventStream(int out, platform::Process& process) : out(out), process(process) {}
+    EventStream(platform::Output& out, platform::RunLoop& runLoop) : out(out), runLoop(runLoop) {}
 
-    // Writes `event` as one whole line; any thread. An event that cannot be
-    // serialised is dropped. Nothing is written once "end" has been.
+    // Writes `event` as one whole line; any thread, never waits for the host.
+    // Nothing is written once "end" has been.
     void emit(const Event& event);
 
-    // "error", "end", exit status 1. Main thread.
-    [[noreturn]] void fail(const std::string& code, const std::string& message);
+    // "error", then "end" with exit status 1.
+    void fail(const std::string& code, const std::string& message);
 
-    // "end", then the process exits with `status`.
-    [[noreturn]] void end(int status);
+    // "end", then the run ends with `status`.
+    void end(int status);
+
+    // Ends the run with `status` without a line: for "--list", whose last line
+    // is "locales", and for a host that has gone away.
+    void close(int status);
+
+    bool hasEnded();
 
   private:
-    bool write(const std::string& line, bool last);
-
-    const int out;
-    std::mutex outLock;
+    platform::Output& out;
+    platform::RunLoop& runLoop;
+    std::mutex outLock;  // keeps "end" last whichever thread writes
     bool ended = false;  // guarded by outLock
-    platform::Process& process;
 };
 
 }  // namespace scrivia::events

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -164,8 +163,11 @@ class RunLoop {
     // Main thread; `block` runs every `interval` seconds, first one interval
     // from now, for as long as the loop runs.
     virtual void scheduleRepeating(double interval, std::function<void()> block) = 0;
-    // Runs the loop on the calling thread; returns only if the loop is stopped.
-    virtual void run() = 0;
+    // Runs the loop on the calling thread until `quit`; returns its status.
+    virtual int run() = 0;
+    // Any thread: the loop runs no further task and `run` returns `status`.
+    // The first call wins.
+    virtual void quit(int status) = 0;
 };
 
 class Clock {
@@ -175,26 +177,26 @@ class Clock {
     virtual Instant now() = 0;
 };
 
+// The host's end of standard output: where event lines go.
+class Output {
+  public:
+    virtual ~Output() = default;
+    // Any thread. Lines go out whole and in the order they were given; a
+    // `droppable` line (a level) may be left out.
+    virtual void write(std::string line, bool droppable) = 0;
+};
+
 class Process {
   public:
     virtual ~Process() = default;
     // The user's locale identifier in the platform's form (fr_FR).
     virtual std::string currentLocaleIdentifier() = 0;
     // Where events are written, and where control lines are read.
-    virtual int standardOutput() = 0;
+    virtual Output& standardOutput() = 0;
     virtual int standardInput() = 0;
     // Runs `work` on a background thread of its own named `name`.
     virtual void runInBackground(const std::string& name, std::function<void()> work) = 0;
-    // Ends the process with `status`; never returns.
-    [[noreturn]] virtual void exit(int status) = 0;
 };
-
-// Ends the process with `status`. GCC does not carry [[noreturn]] through a
-// virtual call, hence the abort that is never reached.
-[[noreturn]] inline void exitProcess(Process& process, int status) {
-    process.exit(status);
-    std::abort();
-}
 
 // Everything one run of the program reaches of its platform.
 struct Platform {

@@ -1,7 +1,10 @@
 // The dictation session: one per process, created once both permissions are
-// granted. All of its state lives on the main thread, except `request`, which
-// the audio thread reads under `requestLock`, and `lastLevelSent`, which only
-// the audio thread touches after construction.
+// granted. It owns the recogniser, the engine and the current request, and
+// applies the segment rules, the error window and the owed segments.
+//
+// Threads: everything here is main-thread state, except `request`, which the
+// audio thread reads under `requestLock`, and `levelMeter`, which only the
+// audio thread touches after construction.
 #pragma once
 
 #include <memory>
@@ -9,31 +12,28 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
+#include "audio/level_meter.h"
 #include "events/event_stream.h"
 #include "platform/platform.h"
+#include "session/error_window.h"
+#include "session/owed_segments.h"
+#include "session/segment_rules.h"
 
 namespace scrivia::session {
 
-// What a session reaches of its process.
+// What a session reaches of its process, and how it is asked to behave.
 struct Environment {
     platform::Platform& platform;
     events::EventStream& stream;
-    double pauseSeconds;
-    bool punctuation;
+    SegmentRulesConfig segmentRules;
+    bool punctuation = true;
 };
 
 class Scrivia : public std::enable_shared_from_this<Scrivia> {
   public:
-    // Timing rules, in seconds.
-    static constexpr double watchdogInterval = 0.2;
-    static constexpr double maxSegmentAge = 45.0;
-    static constexpr double levelInterval = 0.12;
-    static constexpr double errorWindow = 6.0;
-    static constexpr std::size_t errorLimit = 5;
-    static constexpr double gracePeriod = 2.5;
+    static constexpr double watchdogInterval = 0.2;  // seconds between ticks
+    static constexpr double gracePeriod = 2.5;       // seconds the stop waits for owed text
     static constexpr std::uint32_t tapBufferSize = 2048;
 
     Scrivia(std::shared_ptr<platform::SpeechRecognizer> recognizer, Environment environment);
@@ -41,56 +41,48 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
     // Taps the microphone, opens the first request, writes "ready" and starts
     // the watchdog; or ends the run with "no-mic" or "engine".
     void start();
-    // The level meter; audio thread.
-    void sendLevel(const platform::AudioBuffer& buffer);
+    // The orderly stop: the current segment closes, owed text is written
+    // within the grace period, then "end". Later calls change nothing.
+    void stop();
+
+  private:
+    using RequestPtr = std::shared_ptr<platform::RecognitionRequest>;
+
+    platform::Instant now() { return environment.platform.clock.now(); }
+    // AUDIO THREAD: hands the buffer to the current request and the meter.
+    void tap(const platform::AudioBuffer& buffer);
     // The watchdog: closes a segment after a pause or when it is too old.
     void tick();
     // Opens a fresh request and task and makes them current.
     void newRequest();
+    void setRequest(RequestPtr next);
     // Everything the recogniser reports for `forRequest`.
     void handle(const std::optional<platform::RecognitionResult>& result,
-                const std::optional<platform::Error>& error,
-                const std::shared_ptr<platform::RecognitionRequest>& forRequest);
+                const std::optional<platform::Error>& error, const RequestPtr& forRequest);
+    void handleError(const platform::Error& error, const RequestPtr& forRequest);
     // Writes settled text as "final", trimmed; nothing when blank.
     void emitFinal(std::string_view text);
-    // Parks the current request with its text and opens the next one.
+    // Owes the current request's text and opens the next one.
     void closeSegment();
-    // The orderly stop, asked by the host.
-    void stop();
-    // Tears the audio down, writes "end" and exits with status 0.
-    [[noreturn]] void finish();
-
-    bool isStopping() const { return stopping; }
-
-  private:
-    using RequestPtr = std::shared_ptr<platform::RecognitionRequest>;
-    struct PendingEntry {
-        RequestPtr request;  // kept alive, so its identity stays unique
-        std::string text;
-    };
-
-    platform::Instant now() { return environment.platform.clock.now(); }
-    void setRequest(RequestPtr next);
-    void tap(const platform::AudioBuffer& buffer);
-    // Closed requests still owing their final text, in the order they were closed.
-    PendingEntry* findPending(const platform::RecognitionRequest* key);
-    std::optional<std::string> takePending(const platform::RecognitionRequest* key);
+    // Writes whatever is still owed, in spoken order, then finishes.
     void flush();
+    // Tears the audio down and writes "end"; the run ends with status 0.
+    void finish();
 
     Environment environment;
     std::shared_ptr<platform::SpeechRecognizer> recognizer;
     std::unique_ptr<platform::AudioEngine> engine;
-    RequestPtr request;
     std::mutex requestLock;  // held to replace `request`, and by the tap while it appends
+    RequestPtr request;      // written on main under requestLock; read by the audio thread under it
     std::shared_ptr<platform::RecognitionTask> task;
-    std::vector<PendingEntry> pending;
+    OwedSegments owed;
     std::string lastText;
     platform::Instant lastChange;
     platform::Instant segmentStart;
     bool stopping = false;
-    std::vector<platform::Instant> errorsRecently;
-    platform::Instant lastLevelSent;
-    bool onDevice;
+    ErrorWindow errors;
+    audio::LevelMeter levelMeter;  // audio thread only, after construction
+    const bool onDevice;
 };
 
 }  // namespace scrivia::session

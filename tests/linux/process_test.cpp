@@ -1,11 +1,7 @@
-// The process service: locale from the environment, and named background threads.
+// The process service: the locale from the environment.
 #include "platform/linux/process.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
-
-#include <future>
-#include <string>
 
 namespace scrivia::platform::linux_ {
 namespace {
@@ -28,20 +24,6 @@ TEST(LocaleIdentifierTest, FollowsTheCLibrarysPrecedenceAndKeepsLanguageAndTerri
             << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-") << " "
             << (c.lang ? c.lang : "-");
     }
-}
-
-TEST(ProcessTest, NamesBackgroundThreadsWithinLinuxsLimit) {
-    auto nameOf = [](const std::string& requested) {
-        std::promise<std::string> name;
-        Process().runInBackground(requested, [&name] {
-            char buffer[32] = {};
-            pthread_getname_np(pthread_self(), buffer, sizeof buffer);
-            name.set_value(buffer);
-        });
-        return name.get_future().get();
-    };
-    EXPECT_EQ(nameOf("stdin-reader"), "stdin-reader");
-    EXPECT_EQ(nameOf("a-name-longer-than-fifteen"), "a-name-longer-t");
 }
 
 }  // namespace

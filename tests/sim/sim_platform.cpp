@@ -1,397 +1,185 @@
 #include "sim/sim_platform.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <future>
 #include <stdexcept>
-#include <system_error>
-#include <utility>
+
+#include "app/startup.h"
+#include "platform/locale_identifier.h"
 
 namespace scrivia::sim {
 
-namespace {
-
-// Sums of doubles land a hair either side of the instant a test means; a
-// billionth of a second is far below anything the program measures.
-constexpr double kEpsilon = 1e-9;
-
-// Beyond this many tasks at one instant the code under test is spinning
-// (a task that keeps posting itself); fail rather than hang.
-constexpr std::size_t kRunawayLimit = 1'000'000;
-
-void nameThisThread(const std::string& name) {
-    // Linux keeps 15 characters of a thread name.
-    pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+void RunLoop::postAfter(double seconds, std::function<void()> task) {
+    std::lock_guard lock(mutex);
+    timers.push_back({clock.now() + std::max(seconds, 0.0), 0, nextOrder++, std::move(task)});
 }
 
-[[noreturn]] void throwErrno(const char* what) {
-    throw std::system_error(errno, std::generic_category(), what);
+void RunLoop::scheduleRepeating(double interval, std::function<void()> block) {
+    std::lock_guard lock(mutex);
+    timers.push_back({clock.now() + interval, interval, nextOrder++, std::move(block)});
 }
 
-// Turns an exit out of `work` into its status.
-template <class Work>
-std::optional<int> exitOf(Work work) {
-    try {
-        work();
-    } catch (const ExitCalled& exit) {
-        return exit.status;
-    }
-    return std::nullopt;
+int RunLoop::run() {
+    throw std::logic_error("tests drive the loop with advance()");
 }
 
-}  // namespace
-
-void onOtherThread(const std::string& name, const std::function<void()>& work) {
-    std::async(std::launch::async, [&] {
-        nameThisThread(name);
-        work();
-    }).get();
+void RunLoop::quit(int s) {
+    if (!status) status = s;
 }
 
-// ---------------------------------------------------------------------------
-// SimRunLoop
-// ---------------------------------------------------------------------------
-
-void SimRunLoop::post(std::function<void()> task) {
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(task));
-    }
-    posted_.notify_all();
-}
-
-void SimRunLoop::postAfter(double seconds, std::function<void()> task) {
-    {
-        std::lock_guard lock(mutex_);
-        timed_.push_back(
-            Timed{clock_.now(), std::max(seconds, 0.0), 1, nextOrder_++, false, std::move(task)});
-    }
-    posted_.notify_all();
-}
-
-void SimRunLoop::scheduleRepeating(double interval, std::function<void()> block) {
-    // A timer that is always due would make runDue spin forever.
-    if (!(interval > 0)) throw std::invalid_argument("repeating interval must be positive");
-    std::lock_guard lock(mutex_);
-    timed_.push_back(Timed{clock_.now(), interval, 1, nextOrder_++, true, std::move(block)});
-}
-
-std::vector<SimRunLoop::Timed>::iterator SimRunLoop::earliestLocked() {
-    return std::min_element(timed_.begin(), timed_.end(), [](const Timed& a, const Timed& b) {
-        return std::pair(a.due(), a.order) < std::pair(b.due(), b.order);
-    });
-}
-
-std::function<void()> SimRunLoop::takeDue() {
-    std::lock_guard lock(mutex_);
-    if (!queue_.empty()) {
-        auto task = std::move(queue_.front());
-        queue_.pop_front();
-        return task;
-    }
-    auto next = earliestLocked();
-    if (next == timed_.end() || next->due() > clock_.now() + kEpsilon) return {};
-    if (!next->repeating) {
-        auto task = std::move(next->task);
-        timed_.erase(next);
-        return task;
-    }
-    // Reschedule before the block runs, so that a block that throws (an exit)
-    // leaves the timer in place; the copy runs the block this once.
-    ++next->ticks;
-    next->order = nextOrder_++;
-    return next->task;
-}
-
-bool SimRunLoop::runDue() {
-    for (std::size_t ran = 0; ran < kRunawayLimit; ++ran) {
-        auto task = takeDue();
-        if (!task) return true;
+void RunLoop::advance(double seconds) {
+    const Instant until = clock.now() + seconds;
+    while (!status) {
+        std::unique_lock lock(mutex);
+        auto next = std::min_element(timers.begin(), timers.end(), [](auto& a, auto& b) {
+            return a.due != b.due ? a.due < b.due : a.order < b.order;
+        });
+        if (next == timers.end() || next->due > until) break;
+        clock.time = std::max(clock.now(), next->due);
+        std::function<void()> task = next->task;
+        if (next->interval > 0) {
+            next->due += next->interval;
+            next->order = nextOrder++;
+        } else {
+            timers.erase(next);
+        }
+        lock.unlock();
         task();
     }
-    ADD_FAILURE() << "run loop: more than " << kRunawayLimit << " tasks due at one instant";
-    return false;
+    if (!status) clock.time = until;
 }
 
-void SimRunLoop::advance(double seconds) {
-    const double end = clock_.now() + std::max(seconds, 0.0);
-    while (runDue()) {
-        std::optional<double> due;
-        {
-            std::lock_guard lock(mutex_);
-            if (auto next = earliestLocked(); next != timed_.end()) due = next->due();
-        }
-        // Never backwards: something overdue runs at the current time.
-        clock_.set(std::max(clock_.now(), std::min(due.value_or(end), end)));
-        if (!due || *due > end + kEpsilon) {
-            runDue();
-            return;
-        }
-    }
+void Output::write(std::string line, bool isDroppable) {
+    std::lock_guard lock(mutex);
+    lines.push_back(std::move(line));
+    droppable.push_back(isDroppable);
 }
 
-bool SimRunLoop::waitForPost(double realSecondsMax) {
-    std::unique_lock lock(mutex_);
-    return posted_.wait_for(lock, std::chrono::duration<double>(realSecondsMax), [&] {
-        auto next = earliestLocked();
-        return !queue_.empty() || (next != timed_.end() && next->due() <= clock_.now() + kEpsilon);
-    });
-}
-
-// ---------------------------------------------------------------------------
-// SimProcess
-// ---------------------------------------------------------------------------
-
-SimProcess::SimProcess() {
-    stdout_ = memfd_create("scrivia-stdout", MFD_CLOEXEC);
+Process::Process() {
     int fds[2];
-    if (stdout_ < 0 || pipe2(fds, O_CLOEXEC) != 0) throwErrno("stdout or stdin of the simulation");
-    stdinRead_ = fds[0];
-    stdinWrite_ = fds[1];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe");
+    stdinRead = fds[0];
+    stdinWrite = fds[1];
 }
 
-SimProcess::~SimProcess() {
-    // End of input lets a reader blocked in read() finish.
-    closeStdin();
-    for (;;) {  // a background thread may start another
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard lock(mutex_);
-            threads.swap(threads_);
-        }
-        if (threads.empty()) break;
-        for (auto& thread : threads) thread.join();
-    }
-    close(stdinRead_);
-    close(stdout_);
+Process::~Process() {
+    for (int fd : {stdinRead, stdinWrite})
+        if (fd >= 0) close(fd);
 }
 
-void SimProcess::runInBackground(const std::string& name, std::function<void()> work) {
-    std::thread thread([name, work = std::move(work)] {
-        nameThisThread(name);
-        try {
-            work();
-        } catch (const ExitCalled&) {
-            // Recorded by exit(); a real exit would have ended everything.
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << "background thread \"" << name << "\" threw: " << e.what();
-        }
-    });
-    std::lock_guard lock(mutex_);
-    threads_.push_back(std::move(thread));
+void Process::runInBackground(const std::string&, std::function<void()> work) {
+    background.push_back(std::move(work));
 }
 
-void SimProcess::exit(int status) {
-    {
-        std::lock_guard lock(mutex_);
-        exitStatus = status;
-    }
-    throw ExitCalled{status};
+void Process::input(const std::string& bytes, bool closeAfter) {
+    if (!bytes.empty() && ::write(stdinWrite, bytes.data(), bytes.size()) < 0)
+        throw std::runtime_error("stdin");
+    if (closeAfter) close(std::exchange(stdinWrite, -1));
 }
 
-std::vector<std::string> SimProcess::outputLines() {
-    std::string out;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = pread(stdout_, chunk, sizeof chunk, static_cast<off_t>(out.size()))) != 0) {
-        if (n < 0 && errno != EINTR) throwErrno("pread");
-        if (n > 0) out.append(chunk, static_cast<std::size_t>(n));
-    }
-    std::vector<std::string> lines;
-    std::size_t begin = 0;
-    for (std::size_t end; (end = out.find('\n', begin)) != std::string::npos; begin = end + 1) {
-        lines.push_back(out.substr(begin, end - begin));
-    }
-    return lines;
+void Process::runBackground() {
+    for (auto& work : std::exchange(background, {})) work();
 }
 
-void SimProcess::writeStdin(const std::string& bytes) {
-    std::lock_guard lock(stdinMutex_);
-    for (std::size_t written = 0; written < bytes.size();) {
-        const ssize_t n = write(stdinWrite_, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno != EINTR) throwErrno("write to stdin pipe");
-        if (n > 0) written += static_cast<std::size_t>(n);
-    }
+void Request::append(const platform::AudioBuffer&) {
+    ++buffers;
+    if (endCalls > 0) ++buffersAfterEnd;
 }
 
-void SimProcess::closeStdin() {
-    std::lock_guard lock(stdinMutex_);
-    if (stdinWrite_ >= 0) close(stdinWrite_);
-    stdinWrite_ = -1;
+void Task::deliver(std::optional<platform::RecognitionResult> r, std::optional<platform::Error> e) {
+    auto call = handler;  // a copy: the handler may drop the task that holds it
+    call(std::move(r), std::move(e));
 }
 
-// ---------------------------------------------------------------------------
-// Recognition
-// ---------------------------------------------------------------------------
-
-std::shared_ptr<platform::RecognitionTask> SimRecognizer::recognitionTask(
+std::shared_ptr<platform::RecognitionTask> Recognizer::recognitionTask(
     std::shared_ptr<platform::RecognitionRequest> request, platform::ResultHandler handler) {
-    auto task = std::make_shared<SimTask>();
-    task->request = std::dynamic_pointer_cast<SimRequest>(request);
-    if (!task->request) ADD_FAILURE() << "task opened on a request the speech service did not make";
-    if (request) task->settingsAtOpen = request->settings;
+    auto task = std::make_shared<Task>();
+    task->request = std::dynamic_pointer_cast<Request>(request);
+    task->settings = request->settings;
     task->handler = std::move(handler);
     tasks.push_back(task);
     return task;
 }
 
-std::shared_ptr<platform::SpeechRecognizer> SimSpeechService::recognizer(
-    const std::string& identifier) {
-    asked.push_back(identifier);
-    auto found = served.find(identifier);
-    return found == served.end() ? nullptr : found->second;
+std::vector<std::string> Speech::supportedLocales() {
+    std::vector<std::string> ids;
+    for (auto& [id, recognizer] : recognizers) ids.push_back(id);
+    std::reverse(ids.begin(), ids.end());  // the service's order is no order
+    return ids;
 }
 
-void SimSpeechService::answerAuthorization(platform::AuthorizationStatus status) {
-    if (!authorization_.answer("authorization", status)) {
-        ADD_FAILURE() << "no authorisation request to answer";
-    }
+std::shared_ptr<platform::SpeechRecognizer> Speech::recognizer(const std::string& id) {
+    // Either separator, as the platforms take it.
+    auto found = recognizers.find(id);
+    if (found == recognizers.end()) found = recognizers.find(platform::underscoredIdentifier(id));
+    return found == recognizers.end() ? nullptr : found->second;
 }
 
-std::shared_ptr<SimRecognizer> SimSpeechService::serve(const std::string& id, bool onDevice,
-                                                       bool available) {
-    auto recognizer = std::make_shared<SimRecognizer>();
-    recognizer->identifier = id;
-    recognizer->onDevice = onDevice;
-    recognizer->available = available;
-    served[id] = recognizer;
-    if (std::find(locales.begin(), locales.end(), id) == locales.end()) locales.push_back(id);
-    return recognizer;
+std::shared_ptr<platform::RecognitionRequest> Speech::makeRequest() {
+    return std::make_shared<Request>();
 }
 
-// ---------------------------------------------------------------------------
-// Audio
-// ---------------------------------------------------------------------------
-
-// Its tap lives in the service, so that the test can feed it.
-class SimEngine : public platform::AudioEngine {
-  public:
-    explicit SimEngine(SimAudioService& service) : s_(service) {}
-    // Like a real engine going away: stopped, and its tap never called again.
-    ~SimEngine() override {
-        std::lock_guard lock(s_.tapMutex_);
-        if (s_.tapOwner_ == this) s_.tap_ = nullptr;
-        if (s_.runningEngine_ == this) s_.runningEngine_ = nullptr;
-    }
-    platform::AudioFormat inputFormat() override {
-        s_.record("inputFormat");
-        return s_.format;
-    }
-    void installTap(std::uint32_t bufferSize, platform::AudioFormat,
-                    platform::TapBlock block) override {
-        s_.record("installTap");
-        s_.tapBufferSize = bufferSize;
-        std::lock_guard lock(s_.tapMutex_);
-        s_.tap_ = std::move(block);
-        s_.tapOwner_ = this;
-    }
-    void removeTap() override {
-        s_.record("removeTap");
-        // Waits for a tap call in flight: the block is not running once this returns.
-        std::lock_guard lock(s_.tapMutex_);
-        if (s_.tapOwner_ == this) s_.tap_ = nullptr;
-    }
-    void prepare() override { s_.record("prepare"); }
-    std::optional<platform::Error> start() override {
-        s_.record("start");
-        if (s_.startError) return platform::Error{*s_.startError};
-        std::lock_guard lock(s_.tapMutex_);
-        s_.runningEngine_ = this;
-        return std::nullopt;
-    }
-    void stop() override {
-        s_.record("stop");
-        std::lock_guard lock(s_.tapMutex_);
-        if (s_.runningEngine_ == this) s_.runningEngine_ = nullptr;
-    }
-
-  private:
-    SimAudioService& s_;
-};
-
-std::unique_ptr<platform::AudioEngine> SimAudioService::makeEngine() {
-    ++enginesMade;
-    return std::make_unique<SimEngine>(*this);
+void Engine::installTap(std::uint32_t, platform::AudioFormat, platform::TapBlock block) {
+    std::lock_guard lock(tapMutex);
+    tap = std::move(block);
+    tapInstalled = true;
 }
 
-void SimAudioService::record(const char* call) {
-    std::lock_guard lock(logMutex_);
-    log.emplace_back(call);
+void Engine::removeTap() {
+    std::lock_guard lock(tapMutex);
+    tap = nullptr;
+    tapInstalled = false;
 }
 
-void SimAudioService::deliver(const platform::AudioBuffer& buffer) {
-    std::lock_guard lock(tapMutex_);
-    // Only a started engine hears the microphone, and only through its own tap.
-    if (tap_ && runningEngine_ == tapOwner_) tap_(buffer);
+std::optional<platform::Error> Engine::start() {
+    running = !startError;
+    return startError;
 }
 
-void SimAudioService::push(const std::vector<std::vector<float>>& channels) {
-    std::vector<const float*> pointers;
-    // The shortest channel sets the length, so that the tap never reads past one.
-    std::size_t frames = channels.empty() ? 0 : channels[0].size();
-    for (const auto& channel : channels) {
-        frames = std::min(frames, channel.size());
-        pointers.push_back(channel.data());
-    }
-    deliver(platform::AudioBuffer{pointers.empty() ? nullptr : pointers.data(),
-                                  static_cast<std::uint32_t>(frames),
-                                  static_cast<std::uint32_t>(channels.size()), format.sampleRate});
+void Engine::feed(float value, std::uint32_t frames) {
+    std::vector<float> samples(frames, value);
+    const float* channels[] = {samples.data()};
+    std::lock_guard lock(tapMutex);
+    if (tap) tap(platform::AudioBuffer{channels, frames, 1, format.sampleRate});
 }
 
-void SimAudioService::pushNoFloatData(std::uint32_t frames) {
-    deliver(platform::AudioBuffer{nullptr, frames, format.channelCount, format.sampleRate});
+std::unique_ptr<platform::AudioEngine> Audio::makeEngine() {
+    auto made = std::make_unique<Engine>();
+    engine = made.get();
+    return made;
 }
 
-void SimAudioService::pushFromThread(std::vector<std::vector<std::vector<float>>> buffers,
-                                     std::function<void()> mainThreadWork) {
-    auto audio = std::async(std::launch::async, [&] {
-        nameThisThread("audio");
-        for (const auto& channels : buffers) push(channels);
-    });
-    try {
-        if (mainThreadWork) mainThreadWork();
-    } catch (...) {
-        audio.wait();
-        throw;
-    }
-    audio.get();
-}
-
-void SimAudioService::answerMicrophone(bool granted) {
-    if (!microphone_.answer("microphone", granted)) {
-        ADD_FAILURE() << "no microphone request to answer";
-    }
-}
-
-// ---------------------------------------------------------------------------
-// SimPlatform
-// ---------------------------------------------------------------------------
-
-std::optional<int> SimPlatform::advance(double seconds) {
-    return exitOf([&] { runLoop.advance(seconds); });
-}
-
-std::optional<int> SimPlatform::runDue() {
-    return exitOf([&] { runLoop.runDue(); });
-}
-
-std::vector<nlohmann::json> SimPlatform::events() {
+std::vector<nlohmann::json> Platform::events() {
+    std::lock_guard lock(process.output.mutex);
     std::vector<nlohmann::json> parsed;
-    for (const auto& line : process.outputLines()) {
-        try {
-            parsed.push_back(nlohmann::json::parse(line));
-        } catch (const nlohmann::json::parse_error& e) {
-            ADD_FAILURE() << "stdout line is not JSON: " << line << " (" << e.what() << ")";
-        }
-    }
+    for (auto& line : process.output.lines) parsed.push_back(nlohmann::json::parse(line));
     return parsed;
+}
+
+std::vector<std::string> Platform::types() {
+    std::vector<std::string> result;
+    for (auto& event : events())
+        if (event["type"] != "level") result.push_back(event["type"]);
+    return result;
+}
+
+void Run::start(std::vector<std::string> args) {
+    if (!speech.recognizers.contains("fr_FR"))
+        speech.recognizers["fr_FR"] = std::make_shared<Recognizer>("fr_FR");
+    app = app::start(std::move(args), view);
+    runLoop.advance(0);
+}
+
+Task& Run::task(std::size_t i) {
+    static Task none;
+    auto& tasks = recognizer().tasks;
+    if (i < tasks.size()) return *tasks[i];
+    ADD_FAILURE() << "no task " << i << " of " << tasks.size();
+    none = Task{};
+    none.handler = [](auto, auto) {};
+    return none;
 }
 
 }  // namespace scrivia::sim

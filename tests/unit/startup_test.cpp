@@ -1,154 +1,108 @@
 // Start-up: the catalogue, the choice of recogniser, the permission chain and
 // stops that come before the session exists.
-#include "harness.h"
+#include "app/startup.h"
 
-namespace scrivia::testing {
+#include <gtest/gtest.h>
+
+#include "sim/sim_platform.h"
+
+namespace scrivia {
 namespace {
 
-using Startup = Harness;
+using nlohmann::json;
 
-TEST_F(Startup, CatalogueIsSortedByCodePointsWithItsOnDeviceSubsequence) {
-    sim.speech.serve("fr_FR", true);
-    sim.speech.serve("en_US", true);
-    sim.speech.serve("de_DE", false);
-    sim.speech.serve("en-GB", true);
-    sim.speech.locales.push_back("es_ES");  // listed, but no recogniser for it
-    EXPECT_EQ(launch({"--list", "--locale", "xx"}), 0);
-    EXPECT_EQ(sim.events(),
+TEST(Startup, CatalogueIsSortedWithItsOnDeviceSubsequenceAndEndsTheRunWithoutEnd) {
+    sim::Run run;
+    for (auto [id, onDevice] :
+         {std::pair{"fr_FR", true}, {"en_US", true}, {"de_DE", false}, {"en-GB", true}}) {
+        run.speech.recognizers[id] = std::make_shared<sim::Recognizer>(id);
+        run.speech.recognizers[id]->onDevice = onDevice;
+    }
+    run.speech.recognizers["es_ES"] = nullptr;  // listed, but no recogniser for it
+    run.start({"--list", "--locale", "xx"});
+    EXPECT_EQ(run.events(),
               (std::vector<json>{{{"type", "locales"},
                                   {"locales", {"de-DE", "en-GB", "en-US", "es-ES", "fr-FR"}},
                                   {"onDevice", {"en-GB", "en-US", "fr-FR"}}}}));
-    EXPECT_FALSE(sim.speech.authorizationRequested());
-    EXPECT_EQ(sim.audio.enginesMade, 0);
+    EXPECT_EQ(run.runLoop.status, 0);
+    EXPECT_EQ(run.audio.engine, nullptr);
 }
 
-TEST_F(Startup, EmptyCatalogue) {
-    EXPECT_EQ(launch({"--list"}), 0);
-    EXPECT_EQ(sim.events(),
-              (std::vector<json>{
-                  {{"type", "locales"}, {"locales", json::array()}, {"onDevice", json::array()}}}));
-}
-
-TEST_F(Startup, UnservedLocaleIsUnsupported) {
-    sim.speech.serve("fr_FR");
-    EXPECT_EQ(launch({"--locale", "--list"}), 1);
-    EXPECT_EQ(sim.events(),
-              (std::vector<json>{
-                  error("unsupported", "Langue non prise en charge par la dictée : --list"),
-                  event("end")}));
-    EXPECT_FALSE(sim.speech.authorizationRequested());
-}
-
-TEST_F(Startup, DefaultLocaleIsTheUsersDashedAndAnOptionValueIsPassedVerbatim) {
-    sim.process.locale = "de_CH";
-    EXPECT_EQ(launch(), 1);
-    EXPECT_EQ(sim.speech.asked, std::vector<std::string>{"de-CH"});
-    EXPECT_EQ(sim.events().front()["message"], "Langue non prise en charge par la dictée : de-CH");
-
-    sim::SimPlatform other;
-    other.speech.serve("fr_FR");
-    try {
-        auto held = app::start({"--locale", "fr_FR"}, other.platform);
-    } catch (const sim::ExitCalled&) {
-        FAIL() << "fr_FR is served";
+TEST(Startup, AnUnservedLocaleIsUnsupportedAndTheDefaultIsTheUsersDashed) {
+    for (auto [args, asked] :
+         {std::pair<std::vector<std::string>, std::string>{{"--locale", "--list"}, "--list"},
+          {{}, "de-CH"}}) {
+        sim::Run run;
+        run.process.locale = "de_CH";
+        run.start(args);
+        EXPECT_EQ(
+            run.events(),
+            (std::vector<json>{{{"type", "error"},
+                                {"code", "unsupported"},
+                                {"message", "Langue non prise en charge par la dictée : " + asked}},
+                               {{"type", "end"}}}));
+        EXPECT_EQ(run.runLoop.status, 1);
     }
-    EXPECT_EQ(other.speech.asked, std::vector<std::string>{"fr_FR"});
-    EXPECT_TRUE(other.speech.authorizationRequested());
 }
 
-struct Refusal {
-    platform::AuthorizationStatus status;
-    const char* message;
-};
-
-class SpeechRefusal : public Harness, public ::testing::WithParamInterface<Refusal> {};
-
-TEST_P(SpeechRefusal, EndsWithSpeechDeniedAndNeverAsksForTheMicrophone) {
-    sim.speech.serve("fr-FR");
-    ASSERT_EQ(launch(), std::nullopt);
-    sim.speech.answerAuthorization(GetParam().status);
-    EXPECT_EQ(sim.runDue(), 1);
-    EXPECT_EQ(sim.events(),
-              (std::vector<json>{error("speech-denied", GetParam().message), event("end")}));
-    EXPECT_FALSE(sim.audio.microphoneRequested());
+TEST(Startup, PermissionChain) {
+    struct Row {
+        platform::AuthorizationStatus speech;
+        bool mic, available;
+        std::string code, message;  // no code: the session starts
+    };
+    const std::string micDenied =
+        "Accès au micro refusé (Réglages Système > Confidentialité > Microphone)";
+    for (const Row& r : std::vector<Row>{
+             {0, true, true, "speech-denied", "Autorisation de reconnaissance vocale non accordée"},
+             {1, true, true, "speech-denied",
+              "Reconnaissance vocale refusée (Réglages Système > Confidentialité > "
+              "Reconnaissance vocale)"},
+             {2, true, true, "speech-denied", "Reconnaissance vocale restreinte sur ce Mac"},
+             {4, true, true, "speech-denied", "Autorisation de reconnaissance vocale inconnue"},
+             {-1, true, true, "speech-denied", "Autorisation de reconnaissance vocale inconnue"},
+             {3, false, false, "mic-denied", micDenied},  // availability is not asked first
+             {3, true, false, "unavailable",
+              "Le moteur de reconnaissance n'est pas disponible pour le moment"},
+             {3, true, true, "", ""},
+         }) {
+        sim::Run run;
+        run.speech.authorization = r.speech;
+        run.audio.granted = r.mic;
+        run.speech.recognizers["fr_FR"] = std::make_shared<sim::Recognizer>("fr_FR");
+        run.recognizer().available = r.available;
+        run.start({"--locale", "fr_FR"});
+        const auto events = run.events();
+        if (r.code.empty()) {
+            EXPECT_EQ(
+                events,
+                (std::vector<json>{{{"type", "ready"}, {"locale", "fr-FR"}, {"onDevice", true}}}));
+            EXPECT_EQ(run.recognizer().tasks.size(), 1u);
+            EXPECT_FALSE(run.runLoop.status);
+            continue;
+        }
+        EXPECT_EQ(events,
+                  (std::vector<json>{{{"type", "error"}, {"code", r.code}, {"message", r.message}},
+                                     {{"type", "end"}}}))
+            << r.speech;
+        EXPECT_EQ(run.runLoop.status, 1);
+        EXPECT_EQ(run.audio.engine, nullptr);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Statuses, SpeechRefusal,
-    ::testing::Values(Refusal{0, "Autorisation de reconnaissance vocale non accordée"},
-                      Refusal{1,
-                              "Reconnaissance vocale refusée (Réglages Système > Confidentialité > "
-                              "Reconnaissance vocale)"},
-                      Refusal{2, "Reconnaissance vocale restreinte sur ce Mac"},
-                      Refusal{4, "Autorisation de reconnaissance vocale inconnue"},
-                      Refusal{-1, "Autorisation de reconnaissance vocale inconnue"}));
-
-TEST_F(Startup, MicrophoneRefusedEndsWithoutAskingAvailability) {
-    auto recognizer = sim.speech.serve("fr-FR");
-    ASSERT_EQ(launch(), std::nullopt);
-    sim.speech.answerAuthorization(3);
-    EXPECT_EQ(sim.runDue(), std::nullopt);
-    sim.audio.answerMicrophone(false);
-    EXPECT_EQ(sim.runDue(), 1);
-    EXPECT_EQ(sim.events(),
-              (std::vector<json>{
-                  error("mic-denied",
-                        "Accès au micro refusé (Réglages Système > Confidentialité > Microphone)"),
-                  event("end")}));
-    EXPECT_EQ(recognizer->availabilityAsked, 0);
-}
-
-TEST_F(Startup, UnavailableRecogniserCreatesNoSession) {
-    sim.speech.serve("fr-FR", true, false);
-    ASSERT_EQ(launch(), std::nullopt);
-    sim.speech.answerAuthorization(3);
-    sim.runDue();
-    sim.audio.answerMicrophone(true);
-    EXPECT_EQ(sim.runDue(), 1);
-    EXPECT_EQ(
-        sim.events(),
-        (std::vector<json>{
-            error("unavailable", "Le moteur de reconnaissance n'est pas disponible pour le moment"),
-            event("end")}));
-    EXPECT_EQ(sim.audio.enginesMade, 0);
-}
-
-TEST_F(Startup, GrantedRunStartsExactlyOneSession) {
-    auto recognizer = sim.speech.serve("fr_FR", false);
-    launchSession({"--locale", "fr_FR"});
-    EXPECT_EQ(sim.audio.enginesMade, 1);
-    EXPECT_EQ(recognizer->tasks.size(), 1u);
-    EXPECT_EQ(events(),
-              (std::vector<json>{{{"type", "ready"}, {"locale", "fr-FR"}, {"onDevice", false}}}));
-    EXPECT_EQ(sim.speech.authorizationRequests(), 1);
-    EXPECT_EQ(sim.audio.microphoneRequests(), 1);
-}
-
-TEST_F(Startup, StopBeforeTheSessionWritesEndAlone) {
-    sim.speech.serve("fr-FR");
-    ASSERT_EQ(launch(), std::nullopt);
-    sim.speech.answerAuthorization(3);
-    sim.runDue();  // now waiting for the microphone
-    sim.process.writeStdin("stop\n");
-    ASSERT_TRUE(sim.runLoop.waitForPost());
-    EXPECT_EQ(sim.runDue(), 0);
-    EXPECT_EQ(sim.events(), std::vector<json>{event("end")});
-}
-
-TEST_F(Startup, EndOfInputBeforeAnyAnswerWritesEndAlone) {
-    sim.speech.serve("fr-FR");
-    ASSERT_EQ(launch(), std::nullopt);
-    sim.process.closeStdin();
-    ASSERT_TRUE(sim.runLoop.waitForPost());
-    EXPECT_EQ(sim.runDue(), 0);
-    EXPECT_EQ(sim.events(), std::vector<json>{event("end")});
-}
-
-TEST_F(Startup, UnsupportedLocaleNeverStartsTheControlChannel) {
-    EXPECT_EQ(launch({"--locale", "xx"}), 1);
-    sim.process.closeStdin();
-    EXPECT_FALSE(sim.runLoop.waitForPost(0.2));
+TEST(Startup, StopOrEndOfInputBeforeTheSessionWritesEndAlone) {
+    for (auto [input, close] : {std::pair{"stop\n", false}, {"", true}, {"other\n", true}}) {
+        sim::Run run;
+        run.speech.recognizers["fr_FR"] = std::make_shared<sim::Recognizer>("fr_FR");
+        run.app = app::start({}, run.view);  // permissions answered, not yet handled
+        run.process.input(input, close);
+        run.process.runBackground();
+        run.runLoop.advance(0);
+        EXPECT_EQ(run.types(), std::vector<std::string>{"end"}) << input;
+        EXPECT_EQ(run.runLoop.status, 0);
+        EXPECT_EQ(run.audio.engine, nullptr);
+    }
 }
 
 }  // namespace
-}  // namespace scrivia::testing
+}  // namespace scrivia

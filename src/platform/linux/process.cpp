@@ -49,10 +49,4 @@ void Process::runInBackground(const std::string& name, std::function<void()> wor
     }).detach();
 }
 
-void Process::exit(int status) {
-    // Events go unbuffered to fd 1, so nothing needs flushing; skipping static
-    // destructors keeps them from racing the audio and recognition threads.
-    std::_Exit(status);
-}
-
 }  // namespace scrivia::platform::linux_

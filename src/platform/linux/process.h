@@ -1,8 +1,9 @@
-// The process itself on Linux: its standard streams, threads, locale and exit.
+// The process itself on Linux: its standard streams, threads and locale.
 #pragma once
 
 #include <string>
 
+#include "platform/linux/output_writer.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {
@@ -17,11 +18,13 @@ std::string localeIdentifierFromEnvironment(const char* lcAll, const char* lcMes
 class Process final : public platform::Process {
   public:
     std::string currentLocaleIdentifier() override;
-    int standardOutput() override { return 1; }
+    platform::Output& standardOutput() override { return output_; }
     int standardInput() override { return 0; }
     // A detached thread; `name` is cut to the 15 characters Linux keeps.
     void runInBackground(const std::string& name, std::function<void()> work) override;
-    [[noreturn]] void exit(int status) override;
+
+  private:
+    OutputWriter output_{1};
 };
 
 }  // namespace scrivia::platform::linux_

@@ -64,9 +64,9 @@ void RunLoop::releaseDueTimers(TimePoint now) {
     }
 }
 
-void RunLoop::run() {
+int RunLoop::run() {
     std::unique_lock lock(mutex_);
-    while (!stopRequested_) {
+    while (!quitStatus_) {
         releaseDueTimers(std::chrono::steady_clock::now());
         if (ready_.empty()) {
             if (timers_.empty()) {
@@ -83,13 +83,13 @@ void RunLoop::run() {
         task = nullptr;  // whatever it captured goes away outside the lock too
         lock.lock();
     }
-    stopRequested_ = false;
+    return *quitStatus_;
 }
 
-void RunLoop::stop() {
+void RunLoop::quit(int status) {
     {
         std::lock_guard lock(mutex_);
-        stopRequested_ = true;
+        if (!quitStatus_) quitStatus_ = status;
     }
     wake_.notify_one();
 }

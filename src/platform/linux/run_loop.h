@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "platform/platform.h"
@@ -19,11 +20,9 @@ class RunLoop final : public platform::RunLoop {
     void post(std::function<void()> task) override;
     void postAfter(double seconds, std::function<void()> task) override;
     void scheduleRepeating(double interval, std::function<void()> block) override;
-    void run() override;
-
-    // Makes `run` return after the task it is running, if any; any thread.
-    // A later `run` starts the loop again with whatever is still queued.
-    void stop();
+    // Returns once `quit` is called, after the task it is running, if any.
+    int run() override;
+    void quit(int status) override;
 
   private:
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -49,7 +48,7 @@ class RunLoop final : public platform::RunLoop {
     std::deque<std::function<void()>> ready_;
     std::set<Timer> timers_;
     std::uint64_t nextOrder_ = 0;
-    bool stopRequested_ = false;
+    std::optional<int> quitStatus_;
 };
 
 class Clock final : public platform::Clock {

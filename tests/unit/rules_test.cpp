@@ -1,0 +1,117 @@
+// The session's rules as plain values: segment verdicts, the error window,
+// the level meter and the owed segments.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "audio/level_meter.h"
+#include "session/error_window.h"
+#include "session/owed_segments.h"
+#include "session/segment_rules.h"
+
+namespace scrivia {
+namespace {
+
+using session::SegmentVerdict;
+
+TEST(SegmentRules, Verdicts) {
+    struct Row {
+        double now, lastChange, start;
+        bool text;
+        SegmentVerdict want;
+    };
+    for (const Row& r : std::initializer_list<Row>{
+             {1.1, 0.0, 0.0, true, SegmentVerdict::keep},
+             {1.2, 0.0, 0.0, true, SegmentVerdict::close},   // the pause, reached exactly
+             {30.0, 0.0, 0.0, false, SegmentVerdict::keep},  // silence has no pause
+             {45.0, 44.0, 0.0, true, SegmentVerdict::keep},
+             {45.1, 44.5, 0.0, true, SegmentVerdict::close},  // the cap, not the pause
+             {45.0, 0.0, 0.0, false, SegmentVerdict::keep},   // the cap is exceeded, not reached
+             {45.1, 0.0, 0.0, false, SegmentVerdict::renew},
+         })
+        EXPECT_EQ(session::judgeSegment({}, r.now, r.lastChange, r.start, r.text), r.want)
+            << r.now << " " << r.lastChange << " " << r.text;
+    EXPECT_EQ(session::judgeSegment({.pauseSeconds = 0.4}, 0.4, 0.0, 0.0, true),
+              SegmentVerdict::close);
+}
+
+TEST(SegmentRules, PauseIsClampedIntoItsRange) {
+    const double inf = std::numeric_limits<double>::infinity();
+    for (auto [in, want] : std::initializer_list<std::pair<double, double>>{
+             {0.1, 0.4}, {12, 5}, {2.5, 2.5}, {NAN, 0.4}, {inf, 5}, {-inf, 0.4}})
+        EXPECT_EQ(session::clampedPause(in), want) << in;
+}
+
+TEST(ErrorWindow, TheFifthErrorWithinSixSecondsReachesTheLimit) {
+    struct Row {
+        std::vector<double> at;
+        bool reached;  // by the last error
+    };
+    for (const Row& r : std::initializer_list<Row>{
+             {{0, 1, 2, 3}, false},
+             {{0, 1, 2, 3, 5.9}, true},
+             {{0, 1, 2, 3, 6}, false},  // the first is six seconds old: forgotten
+             {{0, 0, 0, 0, 0}, true},
+         }) {
+        session::ErrorWindow window;
+        bool reached = false;
+        for (double t : r.at) reached = window.record(t);
+        EXPECT_EQ(reached, r.reached) << r.at.back();
+    }
+}
+
+TEST(LevelMeter, WorkedValues) {
+    std::vector<float> sine(2048);
+    for (std::size_t i = 0; i < sine.size(); ++i)
+        sine[i] = 0.05f * std::sin(2 * float(M_PI) * 440 * float(i) / 48000);
+    struct Row {
+        std::vector<float> samples;
+        double want;
+    };
+    for (const Row& r : std::initializer_list<Row>{
+             {std::vector<float>(2048, 0.0f), 0.0},
+             {std::vector<float>(2048, 0.025f), 0.3},
+             {std::vector<float>(2048, -0.05f), 0.6},
+             {std::vector<float>(2048, 0.5f), 1.0},  // clipped at full scale
+             {sine, 0.42},
+             {{NAN, 0.0f}, 1.0},
+         }) {
+        audio::LevelMeter meter;
+        auto level = meter.measure(0, r.samples.data(), std::uint32_t(r.samples.size()));
+        ASSERT_TRUE(level.has_value());
+        EXPECT_DOUBLE_EQ(*level, r.want);
+    }
+}
+
+TEST(LevelMeter, AtMostOneLevelPerIntervalAndOnlyFloatBuffersCount) {
+    const float loud[] = {0.5f};
+    audio::LevelMeter meter;
+    EXPECT_TRUE(meter.measure(0.0, loud, 1));
+    EXPECT_FALSE(meter.measure(0.12, loud, 1));    // exactly the interval is too soon
+    EXPECT_FALSE(meter.measure(0.2, nullptr, 1));  // no floats: the interval goes on
+    EXPECT_TRUE(meter.measure(0.25, loud, 1));
+    EXPECT_FALSE(meter.measure(0.4, loud, 0));  // empty: no level, but the interval restarts
+    EXPECT_FALSE(meter.measure(0.5, loud, 1));
+    EXPECT_TRUE(meter.measure(0.53, loud, 1));
+}
+
+TEST(OwedSegments, SettledInSpokenOrderEachByItsOwnIdentity) {
+    session::OwedSegments owed;
+    auto a = std::make_shared<int>(1), b = std::make_shared<int>(1), c = std::make_shared<int>(1);
+    owed.owe(a, "one");
+    owed.owe(b, "two");
+    owed.owe(c, "two");   // equal text, another segment
+    owed.owe(a, "one!");  // new text keeps its place
+    EXPECT_TRUE(owed.update(b.get(), "two?"));
+    EXPECT_FALSE(owed.update(nullptr, "none"));
+    EXPECT_EQ(owed.settle(b.get()), "two?");
+    EXPECT_FALSE(owed.settle(b.get()));
+    EXPECT_TRUE(owed.contains(c.get()));
+    EXPECT_EQ(owed.settleAll(), (std::vector<std::string>{"one!", "two"}));
+    EXPECT_TRUE(owed.empty());
+}
+
+}  // namespace
+}  // namespace scrivia

@@ -1,0 +1,127 @@
+// What crosses the process boundary: options, control lines and event lines.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "app/control_channel.h"
+#include "app/settings.h"
+#include "events/json_line.h"
+#include "events/text.h"
+
+namespace scrivia {
+namespace {
+
+using nlohmann::json;
+
+TEST(Options, Table) {
+    struct Row {
+        std::vector<std::string> args;
+        std::string locale;
+        double pause;
+        bool punctuation, list;
+    };
+    for (const Row& r : std::vector<Row>{
+             {{}, "fr-FR", 1.2, true, false},
+             {{"--pause", "0.1"}, "fr-FR", 0.4, true, false},
+             {{"--pause", "12"}, "fr-FR", 5, true, false},
+             {{"--pause", "nan"}, "fr-FR", 0.4, true, false},
+             {{"--pause", "2", "--pause", "3"}, "fr-FR", 3, true, false},  // the last wins
+             {{"--pause", "1,5", "--no-punctuation"}, "fr-FR", 1.2, false, false},
+             {{"--pause", "--list"}, "fr-FR", 1.2, true, false},  // the value, though invalid
+             {{"--locale", "--list"}, "--list", 1.2, true, false},
+             {{"--locale", "fr_FR"}, "fr_FR", 1.2, true, false},  // verbatim
+             {{"--locale"}, "fr-FR", 1.2, true, false},
+             {{"--pause"}, "fr-FR", 1.2, true, false},
+             {{"--LIST", "--pause=2", "-l", "--No-Punctuation", "--locale=de"},
+              "fr-FR",
+              1.2,
+              true,
+              false},
+             {{"x", "--list", "y"}, "fr-FR", 1.2, true, true},
+         }) {
+        app::Settings s;
+        s.localeId = "fr-FR";
+        s.args.assign(r.args.begin(), r.args.end());
+        app::parseOptions(s);
+        EXPECT_EQ(std::tuple(s.localeId, s.pauseSeconds, s.punctuation, s.listOnly),
+                  std::tuple(r.locale, r.pause, r.punctuation, r.list))
+            << ::testing::PrintToString(r.args);
+    }
+}
+
+TEST(Options, PauseNumberForms) {
+    double v = 0;
+    for (const char* valid : {"0.8", "2", "+3", ".5", "1e0", "0x1p-1", "inf"})
+        EXPECT_TRUE(app::parsePauseValue(valid, v)) << valid;
+    for (const char* invalid : {"1,5", "0.8s", " 1", "\t1", "", "abc", "1 ", "--list"})
+        EXPECT_FALSE(app::parsePauseValue(invalid, v)) << '"' << invalid << '"';
+}
+
+TEST(ControlLines, StopAloneOnItsLineOnly) {
+    struct Row {
+        std::vector<std::string> chunks;
+        bool stops;
+    };
+    const std::string bound(app::ControlLineReader::maxKept - 4, ' ');
+    const std::string overlong(app::ControlLineReader::maxKept, ' ');
+    for (const Row& r : std::vector<Row>{
+             {{"stop\n"}, true},
+             {{"stop\r\n"}, true},
+             {{"  \tstop \t\n"}, true},
+             {{"hello\n\nstop\nignored"}, true},
+             {{"st", "op", "\n"}, true},
+             {{"stop"}, false},  // not a whole line yet
+             {{"Stop\n"}, false},
+             {{"stop now\n"}, false},
+             {{"st op\n"}, false},
+             {{"stop\xff\n"}, false},
+             {{bound + "stop\n"}, true},
+             {{overlong, "stop\n"}, false},  // skipped whole, up to its line feed
+             {{overlong, overlong, "stop\n", "stop\n"}, true},
+         }) {
+        app::ControlLineReader reader;
+        bool stopped = false;
+        for (auto& chunk : r.chunks) stopped = reader.feed(chunk) || stopped;
+        EXPECT_EQ(stopped, r.stops) << ::testing::PrintToString(r.chunks).substr(0, 60);
+    }
+}
+
+TEST(JsonLine, OneCompactLineThatParsesBack) {
+    EXPECT_EQ(events::jsonLine(events::endEvent()), "{\"type\":\"end\"}\n");
+    const std::string text = "two\nlines \"quoted\" back\\slash\ttab\x01";
+    auto line = events::jsonLine(events::finalEvent(text));
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->find('\n'), line->size() - 1) << "one line feed, at the end";
+    EXPECT_EQ(json::parse(*line), (json{{"type", "final"}, {"text", text}}));
+    EXPECT_EQ(json::parse(*events::jsonLine(events::levelEvent(0.42)))["value"], 0.42);
+}
+
+TEST(JsonLine, EscapesEverySolidusAndKeepsUtf8AsIs) {
+    auto line = events::jsonLine(events::errorEvent("engine", "démarré : a/b//c"));
+    ASSERT_TRUE(line);
+    EXPECT_NE(line->find("d\xc3\xa9marr\xc3\xa9 : a\\/b\\/\\/c"), std::string::npos) << *line;
+    EXPECT_EQ(json::parse(*line)["message"], "démarré : a/b//c");
+}
+
+TEST(JsonLine, InvalidUtf8IsDropped) {
+    EXPECT_FALSE(events::jsonLine(events::partialEvent("bad \xff byte")));
+}
+
+TEST(Text, TrimmingAndCanonicalEquality) {
+    for (auto [in, want] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"  \t\r\nhello  world\n ", "hello  world"},
+             {"\u00a0\u2028\u3000\u0085text\u2029\u000b\u000c", "text"},
+             {"in\nside", "in\nside"},
+             {" \t\n\u2003 ", ""},
+             {"\u200bword", "\u200bword"},  // a format character, not a separator
+             {" \xff stop \xfe ", "\xff stop \xfe"},
+             {"\xe2\x80 ", "\xe2\x80"},
+         })
+        EXPECT_EQ(events::trimmed(in), want) << in;
+    EXPECT_TRUE(events::canonicallyEqual("caf\u00e9", "cafe\u0301"));
+    EXPECT_FALSE(events::canonicallyEqual("cafe", "caf\u00e9"));
+    EXPECT_FALSE(events::canonicallyEqual("\xff", "\xfe"));
+}
+
+}  // namespace
+}  // namespace scrivia
