@@ -63,7 +63,7 @@ TEST(ControlLines, StopAloneOnItsLineOnly) {
         bool stops;
     };
     const std::string bound(app::ControlLineReader::maxKept - 4, ' ');
-    const std::string overlong(app::ControlLineReader::maxKept, ' ');
+    const std::string overlong(app::ControlLineReader::maxKept + 1, ' ');
     for (const Row& r : std::vector<Row>{
              {{"stop\n"}, true},
              {{"stop\r\n"}, true},
