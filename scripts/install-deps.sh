@@ -11,4 +11,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   nlohmann-json3-dev libutf8proc-dev libsoxr-dev \
   libpulse-dev pulseaudio pulseaudio-utils \
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
+  dpkg-dev file lintian \
   >/dev/null
