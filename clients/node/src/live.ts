@@ -11,13 +11,13 @@ import { startScrivia } from './session';
 const usage = 'usage: scrivia-live [--locale ID] [--pause SECONDS] [--no-punctuation] [--binary PATH]';
 
 const esc = '\x1b[';
-const dim = (text: string) => `${esc}2m${text}${esc}0m`;
-const bold = (text: string) => `${esc}1m${text}${esc}0m`;
-const red = (text: string) => `${esc}31m${text}${esc}0m`;
+// Piped into a file or another program, the view is plain settled lines.
+const tty = process.stdout.isTTY === true;
+const style = (code: number) => (text: string) => (tty ? `${esc}${code}m${text}${esc}0m` : text);
+const [bold, dim, red] = [style(1), style(2), style(31)];
 
 // Owns the bottom of the terminal: two status lines below everything printed.
 class LiveView {
-    private readonly tty = process.stdout.isTTY === true;
     private statusShown = false;
     private level = 0;
     private partial = '';
@@ -52,7 +52,7 @@ class LiveView {
 
     // Writes settled lines above the status, then the status again.
     draw(settled: string[], final = false): void {
-        if (!this.tty) {
+        if (!tty) {
             for (const line of settled) process.stdout.write(`${line}\n`);
             return;
         }
