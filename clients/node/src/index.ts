@@ -1,0 +1,3 @@
+export * from './events';
+export * from './session';
+export * from './locales';

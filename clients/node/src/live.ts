@@ -1,0 +1,119 @@
+#!/usr/bin/env node
+// scrivia-live: dictation shown in place in the terminal. Settled text
+// scrolls up; beneath it a level bar and the partial text are redrawn as they
+// change. Ctrl-C stops in order (the owed text still comes); a second one
+// ends scrivia at once.
+
+import { parseArgs } from 'node:util';
+import { errorText, type ScriviaEvent } from './events';
+import { startScrivia } from './session';
+
+const usage = 'usage: scrivia-live [--locale ID] [--pause SECONDS] [--no-punctuation] [--binary PATH]';
+
+const esc = '\x1b[';
+// Piped into a file or another program, the view is plain settled lines.
+const tty = process.stdout.isTTY === true;
+const style = (code: number) => (text: string) => (tty ? `${esc}${code}m${text}${esc}0m` : text);
+const [bold, dim, red] = [style(1), style(2), style(31)];
+
+// Owns the bottom of the terminal: two status lines below everything printed.
+class LiveView {
+    private statusShown = false;
+    private level = 0;
+    private partial = '';
+    private heading = 'starting…';
+
+    update(event: ScriviaEvent): void {
+        switch (event.type) {
+            case 'ready':
+                this.heading = `${event.locale}${event.onDevice ? ', on this device' : ''} · Ctrl-C stops`;
+                break;
+            case 'level':
+                this.level = event.value;
+                break;
+            case 'partial':
+                this.partial = event.text;
+                break;
+            case 'final':
+                this.partial = '';
+                return this.draw([bold(event.text)]);
+            case 'error':
+                return this.draw([red(`${errorText(event.code)} (${event.code}): ${event.message}`)]);
+            default:
+                return;
+        }
+        this.draw([]);
+    }
+
+    stopping(): void {
+        this.heading = 'stopping… (Ctrl-C again to end at once)';
+        this.draw([]);
+    }
+
+    // Writes settled lines above the status, then the status again.
+    draw(settled: string[], final = false): void {
+        if (!tty) {
+            for (const line of settled) process.stdout.write(`${line}\n`);
+            return;
+        }
+        const width = Math.max(20, process.stdout.columns ?? 80);
+        let out = this.statusShown ? `\r${esc}2A${esc}J` : `${esc}?25l`;
+        for (const line of settled) out += `${line}\n`;
+        if (!final) {
+            const barWidth = Math.min(40, width - 20);
+            const filled = Math.round(Math.min(1, Math.max(0, this.level)) * barWidth);
+            const bar = `[${'█'.repeat(filled)}${' '.repeat(barWidth - filled)}] ${this.level.toFixed(2)}`;
+            // One line each, so the cursor arithmetic above holds: keep the end of a long partial.
+            const partial = this.partial.length > width - 3 ? `…${this.partial.slice(-(width - 4))}` : this.partial;
+            out += `${dim(this.heading.slice(0, width - 1))}\n${bar}\n${dim(partial)}`;
+        } else {
+            out += `${esc}?25h`;
+        }
+        this.statusShown = !final;
+        process.stdout.write(out);
+    }
+}
+
+async function main(): Promise<number> {
+    let values;
+    try {
+        ({ values } = parseArgs({
+            options: {
+                locale: { type: 'string' },
+                pause: { type: 'string' },
+                'no-punctuation': { type: 'boolean' },
+                binary: { type: 'string' },
+                help: { type: 'boolean', short: 'h' },
+            },
+        }));
+    } catch (error) {
+        process.stderr.write(`${(error as Error).message}\n${usage}\n`);
+        return 2;
+    }
+    if (values.help) {
+        process.stdout.write(`${usage}\n`);
+        return 0;
+    }
+    const session = startScrivia({
+        binary: values.binary,
+        locale: values.locale,
+        pauseSeconds: values.pause === undefined ? undefined : Number(values.pause),
+        punctuation: !values['no-punctuation'],
+    });
+    const view = new LiveView();
+    let interrupts = 0;
+    process.on('SIGINT', () => {
+        if (++interrupts > 1) return session.kill();
+        view.stopping();
+        void session.stop({ timeoutMs: 5000 });
+    });
+    session.on('warning', (warning: string) => view.draw([dim(`warning: ${warning}`)]));
+    for await (const event of session) view.update(event);
+    const exit = await session.exited;
+    view.draw([], true);
+    if (exit.error) process.stderr.write(`scrivia-live: cannot run scrivia: ${exit.error.message}\n`);
+    else if (exit.signal) process.stderr.write(`scrivia-live: scrivia ended by ${exit.signal}\n`);
+    return exit.status ?? 1;
+}
+
+main().then((status) => (process.exitCode = status));

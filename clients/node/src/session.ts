@@ -1,0 +1,162 @@
+// One run of the scrivia executable: its event stream, its control channel and its end.
+
+import { spawn, type ChildProcess } from 'node:child_process';
+import { EventEmitter } from 'node:events';
+import * as path from 'node:path';
+import { StringDecoder } from 'node:string_decoder';
+import { parseEvent, type ScriviaEvent } from './events';
+
+export interface ScriviaOptions {
+    /** The executable; default: $SCRIVIA_BINARY, else build/scrivia of the repository holding this package. */
+    binary?: string;
+    /** Locale to recognise, `en_US` or `en-US`; default: the user's locale. */
+    locale?: string;
+    /** Silence that closes a segment (scrivia clamps it to 0.4–5.0). */
+    pauseSeconds?: number;
+    /** Sentence formatting of finals; default true. */
+    punctuation?: boolean;
+    /** Added to this process's environment, e.g. PULSE_SOURCE to choose the microphone. */
+    env?: NodeJS.ProcessEnv;
+}
+
+export interface ScriviaExit {
+    status: number | null;
+    signal: NodeJS.Signals | null;
+    /** Set when the executable could not be started. */
+    error?: Error;
+}
+
+export function scriviaBinary(options: ScriviaOptions = {}): string {
+    // Compiled into dist/src/, so the package folder is two levels up.
+    return options.binary ?? process.env.SCRIVIA_BINARY ?? path.resolve(__dirname, '../../../../build/scrivia');
+}
+
+export function scriviaArguments(options: ScriviaOptions): string[] {
+    const args: string[] = [];
+    if (options.locale !== undefined) args.push('--locale', options.locale);
+    if (options.pauseSeconds !== undefined) args.push('--pause', String(options.pauseSeconds));
+    if (options.punctuation === false) args.push('--no-punctuation');
+    return args;
+}
+
+// Events of the emitter: 'event' (every event), each kind by its type name,
+// 'line' (every raw line), 'warning' (a line that is no known event, or a
+// failure on the control channel), 'exit' (ScriviaExit, after the last event).
+// scrivia's "error" kind is emitted as 'error' only when someone listens for
+// it, since an unheard 'error' would throw in the host; it is in 'event' and
+// the iterator all the same.
+//
+// Lives on the host's event loop; the iterator is meant for one consumer and
+// sees the events from the moment it is asked for.
+export class ScriviaSession extends EventEmitter implements AsyncIterable<ScriviaEvent> {
+    readonly exited: Promise<ScriviaExit>;
+    private readonly child: ChildProcess;
+    private readonly decoder = new StringDecoder('utf8');
+    private pendingText = '';
+    private exitInfo: ScriviaExit | undefined;
+    private waiters: Array<() => void> = [];
+    private readonly killOnHostExit = () => this.child.kill('SIGKILL');
+
+    constructor(args: string[], options: ScriviaOptions = {}) {
+        super();
+        // Its own process group: a Ctrl-C in the terminal reaches the host,
+        // which then stops scrivia in order instead of losing the owed text.
+        this.child = spawn(scriviaBinary(options), args, {
+            detached: true,
+            stdio: ['pipe', 'pipe', 'inherit'],
+            env: { ...process.env, ...options.env },
+        });
+        // 'exit' handlers run only on an orderly host exit; if the host dies
+        // otherwise, the closed stdin asks scrivia to stop on its own.
+        process.on('exit', this.killOnHostExit);
+        let resolveExit: (exit: ScriviaExit) => void = () => {};
+        this.exited = new Promise((resolve) => (resolveExit = resolve));
+        const finish = (exit: ScriviaExit) => {
+            if (this.exitInfo) return;
+            this.exitInfo = exit;
+            process.off('exit', this.killOnHostExit);
+            this.emit('exit', exit);
+            this.wake();
+            resolveExit(exit);
+        };
+        this.child.stdin!.on('error', (error: NodeJS.ErrnoException) => {
+            // The child went away; stop() and the exit status say the rest.
+            if (error.code === 'EPIPE' || error.code === 'ERR_STREAM_DESTROYED') return;
+            this.emit('warning', `control channel: ${error.message}`);
+        });
+        this.child.stdout!.on('data', (chunk: Buffer) => this.take(this.decoder.write(chunk)));
+        this.child.stdout!.on('end', () => this.take(this.decoder.end() + '\n'));
+        this.child.on('error', (error) => finish({ status: null, signal: null, error }));
+        // 'close' comes after stdout has ended, so every event precedes it.
+        this.child.on('close', (status, signal) => finish({ status, signal }));
+    }
+
+    get pid(): number | undefined {
+        return this.child.pid;
+    }
+
+    /**
+     * Asks for an orderly stop (owed text comes as finals, then "end"); kills
+     * scrivia if it has not exited within timeoutMs.
+     */
+    async stop({ timeoutMs = 5000 }: { timeoutMs?: number } = {}): Promise<ScriviaExit> {
+        const stdin = this.child.stdin!;
+        if (!this.exitInfo && stdin.writable) stdin.end('stop\n');
+        let timer: NodeJS.Timeout | undefined;
+        const late = new Promise<'late'>((resolve) => (timer = setTimeout(() => resolve('late'), timeoutMs)));
+        const outcome = await Promise.race([this.exited, late]);
+        clearTimeout(timer);
+        if (outcome === 'late') this.kill();
+        return this.exited;
+    }
+
+    /** Ends scrivia at once; owed text is lost. */
+    kill(): void {
+        if (!this.exitInfo) this.child.kill('SIGKILL');
+    }
+
+    async *[Symbol.asyncIterator](): AsyncIterator<ScriviaEvent> {
+        const queue: ScriviaEvent[] = [];
+        const keep = (event: ScriviaEvent) => queue.push(event);
+        this.on('event', keep);
+        try {
+            for (;;) {
+                while (queue.length > 0) yield queue.shift()!;
+                if (this.exitInfo) break;
+                await new Promise<void>((resolve) => this.waiters.push(resolve));
+            }
+            if (this.exitInfo?.error) throw this.exitInfo.error;
+        } finally {
+            this.off('event', keep);
+        }
+    }
+
+    private take(text: string): void {
+        const lines = (this.pendingText + text).split('\n');
+        this.pendingText = lines.pop()!;
+        for (const raw of lines) {
+            const line = raw.replace(/\r$/, '');
+            if (line.trim() === '') continue;
+            this.emit('line', line);
+            const event = parseEvent(line);
+            if (!event) {
+                this.emit('warning', `not a scrivia event: ${line.slice(0, 200)}`);
+                continue;
+            }
+            this.emit('event', event);
+            if (event.type !== 'error' || this.listenerCount('error') > 0) this.emit(event.type, event);
+        }
+        this.wake();
+    }
+
+    private wake(): void {
+        const waiters = this.waiters;
+        this.waiters = [];
+        for (const wake of waiters) wake();
+    }
+}
+
+/** Starts dictation with scrivia; events come until "end" and the exit. */
+export function startScrivia(options: ScriviaOptions = {}): ScriviaSession {
+    return new ScriviaSession(scriviaArguments(options), options);
+}
