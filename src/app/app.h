@@ -34,4 +34,8 @@ void requestPermissions(const std::shared_ptr<App>& app,
 // Starts the reader of control lines on standard input.
 void startControlChannel(const std::shared_ptr<App>& app);
 
+// Signals stop the run like "stop" (a second one at once); a host that has
+// closed standard output ends it.
+void watchHost(const std::shared_ptr<App>& app);
+
 }  // namespace scrivia::app

@@ -59,6 +59,21 @@ void handOff(App& app) {
 
 }  // namespace
 
+void watchHost(const std::shared_ptr<App>& app) {
+    auto& loop = app->platform.runLoop;
+    app->platform.process.standardOutput().setClosedHandler([app, &loop] {
+        loop.post([app] {
+            if (app->scrivia) return app->scrivia->abandon();
+            app->stream.close(1);
+        });
+    });
+    app->platform.process.onTerminationRequest([app] {
+        if (!app->scrivia) return app->stream.end(0);
+        if (app->scrivia->isStopping()) return app->scrivia->stopNow();
+        app->scrivia->stop();
+    });
+}
+
 void startControlChannel(const std::shared_ptr<App>& app) {
     int fd = app->platform.process.standardInput();
     app->platform.process.runInBackground("stdin-reader", [app, fd] {

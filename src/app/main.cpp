@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     auto linuxPlatform = scrivia::platform::linux_::makePlatform();
     const int status =
         scrivia::app::run(std::vector<std::string>(argv + 1, argv + argc), linuxPlatform->platform);
-    // Events are written unbuffered, so nothing needs flushing; skipping
+    // "end" reaches the host before we go (unless it has gone); skipping
     // destructors keeps them from racing the audio and recognition threads.
+    linuxPlatform->process.drainOutput();
     std::_Exit(status);
 }

@@ -7,6 +7,7 @@ namespace scrivia::app {
 
 std::shared_ptr<App> start(std::vector<std::string> args, platform::Platform& platform) {
     auto app = std::make_shared<App>(platform);
+    watchHost(app);
     auto& settings = app->settings;
     settings.localeId = platform::dashedIdentifier(platform.process.currentLocaleIdentifier());
     settings.args.assign(args.begin(), args.end());

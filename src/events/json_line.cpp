@@ -28,7 +28,7 @@ Event endEvent() {
 std::optional<std::string> jsonLine(const Event& event) {
     std::string json;
     try {
-        json = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+        json = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;
     }

@@ -9,7 +9,8 @@
 namespace scrivia::events {
 
 // Compact UTF-8 JSON followed by a line feed, with every solidus written as
-// "\/"; nothing when the event cannot be serialised (invalid UTF-8).
+// "\/" and every byte sequence that is not valid UTF-8 as U+FFFD, so that no
+// line is lost to a stray byte; nothing when the event cannot be serialised.
 std::optional<std::string> jsonLine(const Event& event);
 
 }  // namespace scrivia::events

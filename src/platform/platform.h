@@ -56,6 +56,10 @@ class AudioEngine {
     // Runs the engine, or returns why it could not.
     virtual std::optional<Error> start() = 0;
     virtual void stop() = 0;
+    // `handler` runs once, on a thread other than the main thread, if the
+    // running engine stops by itself for good (the microphone was lost and
+    // could not be recovered); never after `stop` has returned. Set before `start`.
+    virtual void setStoppedHandler(std::function<void(Error)> handler) = 0;
 };
 
 class AudioService {
@@ -181,9 +185,13 @@ class Clock {
 class Output {
   public:
     virtual ~Output() = default;
-    // Any thread. Lines go out whole and in the order they were given; a
-    // `droppable` line (a level) may be left out.
+    // Any thread; NEVER waits for the host. Lines go out whole and in the
+    // order they were given. A `droppable` line is left out when earlier lines
+    // are still waiting for the host to read them.
     virtual void write(std::string line, bool droppable) = 0;
+    // `handler` runs once, on a thread other than the main thread, when the
+    // host can no longer be written to (it closed its end). Set before writing.
+    virtual void setClosedHandler(std::function<void()> handler) = 0;
 };
 
 class Process {
@@ -196,6 +204,9 @@ class Process {
     virtual int standardInput() = 0;
     // Runs `work` on a background thread of its own named `name`.
     virtual void runInBackground(const std::string& name, std::function<void()> work) = 0;
+    // `handler` runs on the main thread each time the user or the system asks
+    // the process to end (SIGINT, SIGTERM, SIGHUP on Linux).
+    virtual void onTerminationRequest(std::function<void()> handler) = 0;
 };
 
 // Everything one run of the program reaches of its platform.

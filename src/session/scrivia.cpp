@@ -23,6 +23,11 @@ void Scrivia::start() {
     engine->installTap(tapBufferSize, format, [weak](const platform::AudioBuffer& buffer) {
         if (auto self = weak.lock()) self->tap(buffer);
     });
+    engine->setStoppedHandler([weak, &loop = environment.platform.runLoop](platform::Error error) {
+        loop.post([weak, error] {
+            if (auto self = weak.lock()) self->microphoneLost(error);
+        });
+    });
     engine->prepare();
     if (auto error = engine->start())
         return stream.fail(events::code::engine,
@@ -119,6 +124,9 @@ void Scrivia::handle(const std::optional<platform::RecognitionResult>& result,
     if (events::canonicallyEqual(result->text, lastText)) return;
     lastText = result->text;
     lastChange = now();
+    // The request closed by the stop stays current; what it hears after the
+    // stop is still speech from before it, and is owed.
+    if (stopping) owed.update(forRequest.get(), lastText);
     environment.stream.emit(events::partialEvent(lastText));
 }
 
@@ -172,15 +180,44 @@ void Scrivia::stop() {
     });
 }
 
+void Scrivia::stopNow() {
+    stop();
+    flush();
+}
+
+void Scrivia::abandon() {
+    releaseAudio();
+    environment.stream.close(1);
+}
+
+void Scrivia::microphoneLost(const platform::Error&) {
+    if (environment.stream.hasEnded()) return;
+    settleAll();
+    environment.stream.fail(events::code::noMic, events::message::noMic);
+}
+
 void Scrivia::flush() {
+    if (environment.stream.hasEnded()) return;
     for (const auto& text : owed.settleAll()) emitFinal(text);
     finish();
 }
 
-void Scrivia::finish() {
+void Scrivia::settleAll() {
+    const bool currentOwed = request && owed.contains(request.get());
+    for (const auto& text : owed.settleAll()) emitFinal(text);
+    // Not yet closed, so heard after everything owed.
+    if (!currentOwed) emitFinal(lastText);
+    lastText.clear();
+}
+
+void Scrivia::releaseAudio() {
     engine->removeTap();
     engine->stop();
     if (task) task->cancel();
+}
+
+void Scrivia::finish() {
+    releaseAudio();
     environment.stream.end(0);
 }
 

@@ -44,6 +44,13 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
     // The orderly stop: the current segment closes, owed text is written
     // within the grace period, then "end". Later calls change nothing.
     void stop();
+    // The stop without the grace period: what is owed is written at once as
+    // it stands, then "end".
+    void stopNow();
+    // The host has gone: nothing more can reach it, so the microphone is
+    // released at once.
+    void abandon();
+    bool isStopping() const { return stopping; }
 
   private:
     using RequestPtr = std::shared_ptr<platform::RecognitionRequest>;
@@ -64,8 +71,13 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
     void emitFinal(std::string_view text);
     // Owes the current request's text and opens the next one.
     void closeSegment();
+    // The microphone is gone for good: what is owed is written, then "no-mic".
+    void microphoneLost(const platform::Error& error);
     // Writes whatever is still owed, in spoken order, then finishes.
     void flush();
+    // Writes every text still owed, the current segment's last.
+    void settleAll();
+    void releaseAudio();
     // Tears the audio down and writes "end"; the run ends with status 0.
     void finish();
 

@@ -55,6 +55,8 @@ class RunLoop : public platform::RunLoop {
 class Output : public platform::Output {
   public:
     void write(std::string line, bool droppable) override;
+    void setClosedHandler(std::function<void()> handler) override { closed = std::move(handler); }
+    std::function<void()> closed;
     std::vector<std::string> lines;
     std::vector<bool> droppable;
     std::mutex mutex;
@@ -70,6 +72,8 @@ class Process : public platform::Process {
     // Kept until `runBackground`, which runs it here: the reader then sees
     // whatever `input` wrote.
     void runInBackground(const std::string&, std::function<void()> work) override;
+    void onTerminationRequest(std::function<void()> handler) override { terminate = handler; }
+    std::function<void()> terminate;
     void input(const std::string& bytes, bool close);
     void runBackground();
 
@@ -143,6 +147,10 @@ class Engine : public platform::AudioEngine {
     void prepare() override {}
     std::optional<platform::Error> start() override;
     void stop() override { running = false; }
+    void setStoppedHandler(std::function<void(platform::Error)> handler) override {
+        stopped = std::move(handler);
+    }
+    std::function<void(platform::Error)> stopped;
     // The microphone hands over one buffer of `frames` samples of `value`.
     void feed(float value = 0.1f, std::uint32_t frames = 2048);
 

@@ -161,7 +161,7 @@ TEST(Stop, AFinalInTimeEndsBeforeTheDeadlineAndNoFinalFlushesTheTextAtTheStop) {
         EXPECT_EQ(run.runLoop.status, 0);
         EXPECT_EQ(after(run), (Lines{text("partial", "hello"),
                                      text("partial", "hello there"),
-                                     text("final", finalComes ? "Hello there." : "hello"),
+                                     text("final", finalComes ? "Hello there." : "hello there"),
                                      {{"type", "end"}}}));
         EXPECT_EQ(run.events().back()["type"], "end");
         EXPECT_EQ(run.task(0).request->endCalls, 1) << "the watchdog is idle while stopping";
@@ -197,6 +197,50 @@ TEST(Stop, OwedSegmentsAreWrittenInSpokenOrderAsTheyComeOrAtTheDeadline) {
                                  text("final", "same"),
                                  {{"type", "end"}}}));
     EXPECT_EQ(run.runLoop.status, 0);
+}
+
+TEST(Faults, ASecondSignalEndsTheStopAtOnce) {
+    sim::Run run;
+    run.start();
+    run.current().partial("hello");
+    run.process.terminate();
+    run.runLoop.advance(1.0);
+    EXPECT_EQ(after(run), (Lines{text("partial", "hello")}));
+    run.process.terminate();
+    EXPECT_EQ(after(run),
+              (Lines{text("partial", "hello"), text("final", "hello"), {{"type", "end"}}}));
+    EXPECT_EQ(run.runLoop.status, 0);
+    EXPECT_FALSE(run.engine().tapInstalled);
+}
+
+TEST(Faults, ALostMicrophoneSettlesWhatIsOwedInSpokenOrderThenEndsWithNoMic) {
+    sim::Run run;
+    run.start();
+    run.current().partial("one");
+    run.runLoop.advance(1.5);
+    run.current().partial("two");
+    run.engine().stopped(platform::Error{"Connection terminated"});
+    run.runLoop.advance(0);
+    EXPECT_EQ(after(run),
+              (Lines{text("partial", "one"),
+                     text("partial", "two"),
+                     text("final", "one"),
+                     text("final", "two"),
+                     {{"type", "error"}, {"code", "no-mic"}, {"message", "Aucun micro utilisable"}},
+                     {{"type", "end"}}}));
+    EXPECT_EQ(run.runLoop.status, 1);
+}
+
+TEST(Faults, AHostThatHasGoneEndsTheRunAndReleasesTheMicrophone) {
+    sim::Run run;
+    run.start();
+    run.current().partial("unheard");
+    run.process.output.closed();
+    run.runLoop.advance(0);
+    EXPECT_EQ(run.runLoop.status, 1);
+    EXPECT_FALSE(run.engine().tapInstalled);
+    EXPECT_FALSE(run.engine().running);
+    EXPECT_EQ(after(run).size(), 1u) << "nothing more is written";
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ TEST(Startup, CatalogueIsSortedWithItsOnDeviceSubsequenceAndEndsTheRunWithoutEnd
 TEST(Startup, AnUnservedLocaleIsUnsupportedAndTheDefaultIsTheUsersDashed) {
     for (auto [args, asked] :
          {std::pair<std::vector<std::string>, std::string>{{"--locale", "--list"}, "--list"},
+          {{"--locale", "\xff"}, "\ufffd"},
           {{}, "de-CH"}}) {
         sim::Run run;
         run.process.locale = "de_CH";
@@ -90,13 +91,18 @@ TEST(Startup, PermissionChain) {
     }
 }
 
-TEST(Startup, StopOrEndOfInputBeforeTheSessionWritesEndAlone) {
-    for (auto [input, close] : {std::pair{"stop\n", false}, {"", true}, {"other\n", true}}) {
+TEST(Startup, StopEndOfInputOrASignalBeforeTheSessionWritesEndAlone) {
+    for (auto [input, close] :
+         {std::pair{"stop\n", false}, {"", true}, {"other\n", true}, {"signal", false}}) {
         sim::Run run;
         run.speech.recognizers["fr_FR"] = std::make_shared<sim::Recognizer>("fr_FR");
         run.app = app::start({}, run.view);  // permissions answered, not yet handled
-        run.process.input(input, close);
-        run.process.runBackground();
+        if (input == std::string("signal")) {
+            run.process.terminate();
+        } else {
+            run.process.input(input, close);
+            run.process.runBackground();
+        }
         run.runLoop.advance(0);
         EXPECT_EQ(run.types(), std::vector<std::string>{"end"}) << input;
         EXPECT_EQ(run.runLoop.status, 0);

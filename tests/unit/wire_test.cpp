@@ -103,8 +103,9 @@ TEST(JsonLine, EscapesEverySolidusAndKeepsUtf8AsIs) {
     EXPECT_EQ(json::parse(*line)["message"], "démarré : a/b//c");
 }
 
-TEST(JsonLine, InvalidUtf8IsDropped) {
-    EXPECT_FALSE(events::jsonLine(events::partialEvent("bad \xff byte")));
+TEST(JsonLine, InvalidUtf8IsReplacedNotDropped) {
+    EXPECT_EQ(events::jsonLine(events::partialEvent("bad \xff\xc3 byte")),
+              "{\"text\":\"bad \xef\xbf\xbd\xef\xbf\xbd byte\",\"type\":\"partial\"}\n");
 }
 
 TEST(Text, TrimmingAndCanonicalEquality) {

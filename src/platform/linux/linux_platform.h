@@ -15,7 +15,7 @@ struct LinuxPlatform {
     // Declared before the services that keep a reference to it.
     RunLoop runLoop;
     Clock clock;
-    Process process;
+    Process process{runLoop};
     AudioService audio;
     SpeechService speech{runLoop};
     platform::Platform platform{speech, audio, runLoop, clock, process};

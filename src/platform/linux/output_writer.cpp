@@ -1,21 +1,72 @@
 #include "platform/linux/output_writer.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace scrivia::platform::linux_ {
 
-void OutputWriter::write(std::string line, bool) {
+OutputWriter::~OutputWriter() {
+    {
+        std::lock_guard lock(mutex_);
+        quitting_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void OutputWriter::write(std::string line, bool droppable) {
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_) return;
+        // A level is only worth showing while the host keeps up.
+        if (droppable && (writing_ || !queue_.empty())) return;
+        queue_.push_back(std::move(line));
+        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+    }
+    changed_.notify_all();
+}
+
+void OutputWriter::setClosedHandler(std::function<void()> handler) {
     std::lock_guard lock(mutex_);
-    const char* data = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd_, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;  // the host stopped reading; nothing to tell it
-        data += n;
-        left -= static_cast<size_t>(n);
+    closedHandler_ = std::move(handler);
+}
+
+void OutputWriter::drain() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return closed_ || (queue_.empty() && !writing_); });
+}
+
+void OutputWriter::run() {
+    pthread_setname_np(pthread_self(), "output-writer");
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return quitting_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        std::string line = std::move(queue_.front());
+        queue_.pop_front();
+        writing_ = true;
+        lock.unlock();
+        bool failed = false;
+        for (std::size_t done = 0; done < line.size() && !failed;) {
+            ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            failed = n <= 0;  // EPIPE and the like: the host has gone
+            if (!failed) done += static_cast<std::size_t>(n);
+        }
+        lock.lock();
+        writing_ = false;
+        if (failed && !closed_) {
+            closed_ = true;
+            queue_.clear();
+            auto handler = closedHandler_;
+            lock.unlock();
+            changed_.notify_all();
+            if (handler) handler();
+            lock.lock();
+        }
+        changed_.notify_all();
     }
 }
 

@@ -1,8 +1,13 @@
-// Event lines to a file descriptor (standard output).
+// Event lines to a file descriptor (standard output), written by a thread of
+// their own ("output-writer") so that no other thread ever waits for the host.
 #pragma once
 
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -11,11 +16,28 @@ namespace scrivia::platform::linux_ {
 class OutputWriter final : public platform::Output {
   public:
     explicit OutputWriter(int fd) : fd_(fd) {}
+    ~OutputWriter() override;
+    OutputWriter(const OutputWriter&) = delete;
+    OutputWriter& operator=(const OutputWriter&) = delete;
+
+    // Queues `line`; a droppable one only when nothing is waiting. Any thread.
     void write(std::string line, bool droppable) override;
+    void setClosedHandler(std::function<void()> handler) override;
+    // Blocks until every line queued so far is written, or the host is gone.
+    void drain();
 
   private:
+    void run();
+
     const int fd_;
-    std::mutex mutex_;  // keeps lines from two threads whole
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> queue_;  // guarded by mutex_, like everything below
+    bool writing_ = false;           // a line is on its way to the host
+    bool closed_ = false;            // the host cannot be written to any more
+    bool quitting_ = false;
+    std::function<void()> closedHandler_;
+    std::thread thread_;  // started with the first line
 };
 
 }  // namespace scrivia::platform::linux_

@@ -1,6 +1,7 @@
 #include "platform/linux/process.h"
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <cstdlib>
 #include <string_view>
@@ -13,6 +14,13 @@ namespace {
 constexpr const char* kFallbackLocale = "en_US";
 // Linux keeps 15 characters of a thread's name, plus the terminating null.
 constexpr std::size_t kThreadNameLength = 15;
+
+// The loop the signal handler wakes; set once, before any handler is installed.
+RunLoop* signalTarget = nullptr;
+
+void onSignal(int) {
+    signalTarget->signalArrived();
+}
 
 bool isSet(const char* value) {
     return value != nullptr && value[0] != '\0';
@@ -47,6 +55,16 @@ void Process::runInBackground(const std::string& name, std::function<void()> wor
         pthread_setname_np(pthread_self(), threadName.c_str());
         work();
     }).detach();
+}
+
+void Process::onTerminationRequest(std::function<void()> handler) {
+    runLoop_.setSignalHandler(std::move(handler));
+    signalTarget = &runLoop_;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 }  // namespace scrivia::platform::linux_

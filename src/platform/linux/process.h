@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/linux/output_writer.h"
+#include "platform/linux/run_loop.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {
@@ -17,13 +18,20 @@ std::string localeIdentifierFromEnvironment(const char* lcAll, const char* lcMes
 
 class Process final : public platform::Process {
   public:
+    explicit Process(RunLoop& runLoop) : runLoop_(runLoop) {}
+
     std::string currentLocaleIdentifier() override;
     platform::Output& standardOutput() override { return output_; }
     int standardInput() override { return 0; }
     // A detached thread; `name` is cut to the 15 characters Linux keeps.
     void runInBackground(const std::string& name, std::function<void()> work) override;
+    // SIGINT, SIGTERM and SIGHUP wake the main loop, which runs `handler`.
+    void onTerminationRequest(std::function<void()> handler) override;
+    // Waits until the host has every line written so far, or has gone.
+    void drainOutput() { output_.drain(); }
 
   private:
+    RunLoop& runLoop_;
     OutputWriter output_{1};
 };
 

@@ -177,6 +177,11 @@ void PulseEngine::installTap(std::uint32_t bufferSize, AudioFormat format, TapBl
     if (stream_ != nullptr) resetStorage();
 }
 
+void PulseEngine::setStoppedHandler(std::function<void(Error)> handler) {
+    Lock lock(mainloop_);
+    stoppedHandler_ = std::move(handler);
+}
+
 void PulseEngine::removeTap() {
     // The read callback runs under this lock, so once we hold it the block is
     // not running, and with it gone it is never called again.

@@ -34,6 +34,7 @@ class PulseEngine final : public platform::AudioEngine {
     std::optional<Error> start() override;
     // Ends the stream, leaves the server and joins the audio thread.
     void stop() override;
+    void setStoppedHandler(std::function<void(Error)> handler) override;
 
   private:
     // Holds libpulse's lock for a scope, when there is a loop to lock.
@@ -65,6 +66,7 @@ class PulseEngine final : public platform::AudioEngine {
     // Shared with the audio thread: guarded by libpulse's lock while mainloop_ exists.
     bool timedOut_ = false;
     TapBlock block_;
+    std::function<void(Error)> stoppedHandler_;
     std::uint32_t bufferSize_ = 0;
     AudioFormat tapFormat_;
     std::uint32_t streamChannels_ = 0;

@@ -1,5 +1,10 @@
 #include "platform/linux/run_loop.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <utility>
 
@@ -9,6 +14,30 @@ namespace {
 // A bound on delays, so that an absurd or infinite one cannot overflow the clock.
 constexpr double kLongestDelay = 1e9;  // about thirty years
 }  // namespace
+
+RunLoop::RunLoop() : wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+RunLoop::~RunLoop() {
+    if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+void RunLoop::wake() {
+    const std::uint64_t one = 1;
+    // Only fails when the counter is full, and then the loop is awake anyway.
+    [[maybe_unused]] auto written = write(wakeFd_, &one, sizeof one);
+}
+
+void RunLoop::setSignalHandler(std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    signalHandler_ = std::move(handler);
+}
+
+void RunLoop::signalArrived() {
+    const int saved = errno;
+    signals_.fetch_add(1);
+    wake();
+    errno = saved;
+}
 
 RunLoop::Duration RunLoop::toDuration(double seconds) {
     if (!(seconds > 0)) return Duration::zero();  // negative or NaN: as soon as possible
@@ -21,7 +50,7 @@ void RunLoop::post(std::function<void()> task) {
         std::lock_guard lock(mutex_);
         ready_.push_back(std::move(task));
     }
-    wake_.notify_one();
+    wake();
 }
 
 void RunLoop::postAfter(double seconds, std::function<void()> task) {
@@ -41,7 +70,7 @@ void RunLoop::addTimer(double seconds, double interval, std::function<void()> ta
         timers_.insert(Timer{due, nextOrder_++, toDuration(interval),
                              std::make_shared<std::function<void()>>(std::move(task))});
     }
-    wake_.notify_one();
+    wake();
 }
 
 void RunLoop::releaseDueTimers(TimePoint now) {
@@ -67,13 +96,24 @@ void RunLoop::releaseDueTimers(TimePoint now) {
 int RunLoop::run() {
     std::unique_lock lock(mutex_);
     while (!quitStatus_) {
+        for (int n = signals_.exchange(0); n > 0 && signalHandler_; --n)
+            ready_.push_back(signalHandler_);
         releaseDueTimers(std::chrono::steady_clock::now());
         if (ready_.empty()) {
-            if (timers_.empty()) {
-                wake_.wait(lock);
-            } else {
-                wake_.wait_until(lock, timers_.begin()->due);
+            int timeout = -1;
+            if (!timers_.empty()) {
+                const auto left = timers_.begin()->due - std::chrono::steady_clock::now();
+                timeout =
+                    static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+                if (timeout < 0) timeout = 0;
             }
+            lock.unlock();
+            pollfd wakeUp{wakeFd_, POLLIN, 0};
+            if (poll(&wakeUp, 1, timeout) > 0) {
+                std::uint64_t count;
+                [[maybe_unused]] auto read = ::read(wakeFd_, &count, sizeof count);
+            }
+            lock.lock();
             continue;
         }
         std::function<void()> task = std::move(ready_.front());
@@ -91,7 +131,7 @@ void RunLoop::quit(int status) {
         std::lock_guard lock(mutex_);
         if (!quitStatus_) quitStatus_ = status;
     }
-    wake_.notify_one();
+    wake();
 }
 
 Instant Clock::now() {

@@ -1,8 +1,8 @@
 // The main thread's loop and the monotonic clock on Linux.
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -15,14 +15,26 @@
 
 namespace scrivia::platform::linux_ {
 
+// Waits on an eventfd rather than a condition variable, so that a signal
+// handler can wake it with one async-signal-safe write.
 class RunLoop final : public platform::RunLoop {
   public:
+    RunLoop();
+    ~RunLoop() override;
+    RunLoop(const RunLoop&) = delete;
+    RunLoop& operator=(const RunLoop&) = delete;
+
     void post(std::function<void()> task) override;
     void postAfter(double seconds, std::function<void()> task) override;
     void scheduleRepeating(double interval, std::function<void()> block) override;
     // Returns once `quit` is called, after the task it is running, if any.
     int run() override;
     void quit(int status) override;
+
+    // `handler` runs on the loop once for each `signalArrived`.
+    void setSignalHandler(std::function<void()> handler);
+    // ASYNC-SIGNAL-SAFE: counts a signal and wakes the loop; nothing else.
+    void signalArrived();
 
   private:
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -43,8 +55,12 @@ class RunLoop final : public platform::RunLoop {
     // Moves every timer due by `now` onto the ready queue. Caller holds mutex_.
     void releaseDueTimers(TimePoint now);
 
+    void wake();
+
+    const int wakeFd_;
+    std::atomic<int> signals_{0};          // arrived, not yet handed to the handler
+    std::function<void()> signalHandler_;  // set before signals arrive
     std::mutex mutex_;
-    std::condition_variable wake_;
     std::deque<std::function<void()>> ready_;
     std::set<Timer> timers_;
     std::uint64_t nextOrder_ = 0;
