@@ -11,5 +11,9 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   nlohmann-json3-dev libutf8proc-dev libsoxr-dev \
   libpulse-dev pulseaudio pulseaudio-utils \
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
-  dpkg-dev file lintian \
+  dpkg-dev file lintian clang libclang-rt-14-dev \
   >/dev/null
+# The Node client's tests; a machine may already have Node.js from elsewhere.
+if ! command -v npm >/dev/null; then
+  $SUDO apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi
