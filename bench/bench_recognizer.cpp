@@ -4,11 +4,9 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <cstring>
-#include <fstream>
-
 #include "platform/linux/speech_service.h"
 #include "support/pumped_run_loop.h"
+#include "support/recordings.h"
 
 namespace {
 
@@ -18,16 +16,11 @@ using namespace scrivia::platform::linux_;
 const std::string kModel = "/usr/share/pocketsphinx/model/en-us";
 const ModelFiles kEnglish{kModel + "/en-us", kModel + "/en-us.lm.bin",
                           kModel + "/cmudict-en-us.dict"};
-const std::string kRecording =
-    SCRIVIA_TEST_DATA_DIR "/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
 
 // The recording as float channels at `rate` (a multiple of its 16 kHz).
 std::vector<std::vector<float>> recording(int rate, int channels) {
-    std::ifstream file(kRecording, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(file)), {});
-    std::vector<std::int16_t> samples((bytes.size() - 44) / 2);
-    std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
-    int factor = rate / 16000;
+    const auto samples = scrivia::testing::readWav(scrivia::testing::recordingPath("0870"));
+    const int factor = rate / 16000;
     std::vector<std::vector<float>> result(static_cast<std::size_t>(channels));
     for (auto& channel : result) {
         for (std::int16_t s : samples) channel.insert(channel.end(), factor, s / 32768.0f);

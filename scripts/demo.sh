@@ -36,14 +36,16 @@ RECORDINGS=(
     "$DATA/sense_and_sensibility_01_austen_64kb-0930.wav"
     "$DATA/sense_and_sensibility_01_austen_64kb-0890.wav"
 )
-RATE=16000               # the recordings: 16 kHz, mono, 16-bit
-BYTES_PER_SECOND=$((RATE * 2))
-CHUNK=3200               # 100 ms of audio per write
-CHUNK_NS=100000000
+# 1.5 s of silence, then each recording followed by 2.5 s of silence.
+ITEMS=(silence:1.5)
+seconds=1.5
+for wav in "${RECORDINGS[@]}"; do
+    ITEMS+=("$wav" silence:2.5)
+    seconds=$(awk -v s="$seconds" -v b="$(stat -c %s "$wav")" 'BEGIN { print s + (b - 44) / 32000 + 2.5 }')
+done
 
 # Everything the demo creates lives here and goes away on exit.
 WORK=$(mktemp -d /tmp/scrivia-demo.XXXXXX)
-DAEMON_PID=""
 FEEDER_PID=""
 SCRIVIA_PID=""
 
@@ -63,88 +65,20 @@ cleanup() {
     exec 5>&- 2>/dev/null || true
     stop_pid "$SCRIVIA_PID" 2
     stop_pid "$FEEDER_PID" 1
-    stop_pid "$DAEMON_PID" 5
+    scripts/private-pulse.sh stop "$WORK" || true
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# --- the audio: 1.5 s of silence, then each recording followed by 2.5 s of silence
-silence() { head -c $(($1 * BYTES_PER_SECOND / 10)) /dev/zero; }  # tenths of a second
-{
-    silence 15
-    for wav in "${RECORDINGS[@]}"; do
-        # These files have a plain 44-byte header, the "data" chunk starting at byte 36.
-        if [ "$(dd if="$wav" bs=1 skip=36 count=4 status=none)" != data ]; then
-            echo "unexpected WAV layout: $wav" >&2
-            exit 1
-        fi
-        tail -c +45 "$wav"
-        silence 25
-    done
-} >"$WORK/speech.raw"
-total_bytes=$(stat -c %s "$WORK/speech.raw")
+# --- the private sound server, the same recipe as the tests'
+SERVER=$(scripts/private-pulse.sh start "$WORK")
+echo "== private PulseAudio server $SERVER (pid $(cat "$WORK/daemon.pid"))" >&2
 
-# --- the private sound server
-mkdir -p "$WORK/home" "$WORK/config" "$WORK/runtime" "$WORK/state"
-cat >"$WORK/default.pa" <<EOF
-.fail
-load-module module-null-sink sink_name=speaker
-load-module module-pipe-source source_name=mic file=$WORK/mic.fifo format=s16le rate=$RATE channels=1
-set-default-sink speaker
-set-default-source mic
-load-module module-native-protocol-unix socket=$WORK/native auth-anonymous=1
-EOF
-env -i PATH=/usr/bin:/bin HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/config" \
-    XDG_RUNTIME_DIR="$WORK/runtime" PULSE_RUNTIME_PATH="$WORK/runtime" \
-    PULSE_STATE_PATH="$WORK/state" \
-    pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=no --disable-shm=yes \
-    --high-priority=no --realtime=no --no-cpu-limit=yes --log-target=stderr \
-    -F "$WORK/default.pa" </dev/null >"$WORK/daemon.log" 2>&1 &
-DAEMON_PID=$!
-SERVER="unix:$WORK/native"
-for _ in $(seq 100); do
-    if PULSE_SERVER="$SERVER" HOME="$WORK/home" pactl info >/dev/null 2>&1; then break; fi
-    if ! kill -0 "$DAEMON_PID" 2>/dev/null; then break; fi
-    sleep 0.1
-done
-if ! PULSE_SERVER="$SERVER" HOME="$WORK/home" pactl info >/dev/null 2>&1; then
-    echo "the private PulseAudio server did not start:" >&2
-    cat "$WORK/daemon.log" >&2
-    exit 1
-fi
-echo "== private PulseAudio server $SERVER (pid $DAEMON_PID)" >&2
-
-# --- the feeder: 100 ms chunks on a fixed schedule, so the pipe source delivers
-# audio in real time. It starts once scrivia records from the microphone: the
-# pipe source reads nothing before, and audio written then would arrive late.
-mic_recording() {
-    PULSE_SERVER="$SERVER" HOME="$WORK/home" pactl list short sources 2>/dev/null |
-        grep -q $'\tmic\t.*RUNNING'
-}
-(
-    exec 3>"$WORK/mic.fifo"
-    for _ in $(seq 300); do
-        if mic_recording; then break; fi
-        sleep 0.1
-    done
-    start=$(date +%s%N)
-    i=0
-    while [ $((i * CHUNK)) -lt "$total_bytes" ]; do
-        dd if="$WORK/speech.raw" bs=$CHUNK skip=$i count=1 status=none >&3
-        i=$((i + 1))
-        now=$(date +%s%N)
-        ahead=$((start + i * CHUNK_NS - now))
-        if [ "$ahead" -gt 0 ]; then
-            sleep "$(printf '%d.%09d' $((ahead / 1000000000)) $((ahead % 1000000000)))"
-        elif [ "$ahead" -lt -200000000 ]; then
-            start=$((now - i * CHUNK_NS))  # stalled: carry on from now, no rush
-        fi
-    done
-    touch "$WORK/played"
-    # Then silence, as a quiet room, until the demo ends.
-    while head -c $CHUNK /dev/zero >&3; do sleep 0.1; done
-) &
+# --- the feeder: the recordings in real time once scrivia records from the
+# microphone, then silence, as a quiet room, until the demo ends.
+(scripts/private-pulse.sh feed "$WORK" --once "${ITEMS[@]}" && touch "$WORK/played" &&
+    exec scripts/private-pulse.sh feed "$WORK") &
 FEEDER_PID=$!
 
 # --- scrivia, its stdin on a FIFO the demo writes "stop" into
@@ -156,7 +90,7 @@ exec 5>"$WORK/control"
 
 # Wait for the recordings and their trailing silence to play (bounded, in case
 # scrivia never records), then stop as a host application would.
-deadline=$((SECONDS + total_bytes / BYTES_PER_SECOND + 40))
+deadline=$((SECONDS + ${seconds%.*} + 40))
 while [ ! -e "$WORK/played" ] && [ "$SECONDS" -lt "$deadline" ] &&
     kill -0 "$SCRIVIA_PID" 2>/dev/null; do
     sleep 0.2

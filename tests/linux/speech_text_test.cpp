@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "platform/linux/speech_service.h"
 #include "platform/linux/sphinx_text.h"
 
 namespace scrivia::platform::linux_ {
@@ -24,12 +23,6 @@ TEST(SphinxText, FormatsSentences) {
     EXPECT_EQ(formatSentence(""), "");
     EXPECT_EQ(formatSentence("école"), "École.");
     EXPECT_EQ(formatSentence("done?"), "Done?");
-}
-
-TEST(SphinxText, NormalizesLocaleSeparators) {
-    EXPECT_EQ(normalizeLocaleIdentifier("en-US"), "en_US");
-    EXPECT_EQ(normalizeLocaleIdentifier("zh-Hant-TW"), "zh_Hant_TW");
-    EXPECT_EQ(normalizeLocaleIdentifier("fr_FR"), "fr_FR");
 }
 
 }  // namespace

@@ -9,12 +9,11 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/linux/pulse_connection.h"
+
 namespace scrivia::platform::linux_ {
 
 namespace {
-// How long a request to the server may take before we give up on it, so that
-// a server that accepts the connection and then hangs cannot hang us.
-constexpr pa_usec_t kServerTimeout = 5 * PA_USEC_PER_SEC;
 constexpr const char* kClientName = "scrivia";
 constexpr std::size_t kSampleBytes = sizeof(float);
 }  // namespace
@@ -42,18 +41,17 @@ void PulseEngine::signalLoop(void* engine) {
     pa_threaded_mainloop_signal(static_cast<PulseEngine*>(engine)->mainloop_, 0);
 }
 
+PulseWaiting PulseEngine::waiting() {
+    return PulseWaiting{pa_threaded_mainloop_get_api(mainloop_),
+                        [this] {
+                            pa_threaded_mainloop_wait(mainloop_);
+                            return true;
+                        },
+                        [this] { signalLoop(this); }};
+}
+
 bool PulseEngine::waitUntil(const std::function<bool()>& done) {
-    timedOut_ = false;
-    pa_time_event* timer = pa_context_rttime_new(
-        context_, pa_rtclock_now() + kServerTimeout,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* engine) {
-            static_cast<PulseEngine*>(engine)->timedOut_ = true;
-            signalLoop(engine);
-        },
-        this);
-    while (!done() && !timedOut_) pa_threaded_mainloop_wait(mainloop_);
-    if (timer != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
-    return done();
+    return waitForServer(context_, waiting(), done);
 }
 
 Error PulseEngine::contextError() const {
@@ -99,21 +97,10 @@ std::optional<Error> PulseEngine::connect() {
     if (context_ == nullptr) return Error{pa_strerror(PA_ERR_INTERNAL)};
     pa_context_set_state_callback(
         context_, [](pa_context*, void* engine) { signalLoop(engine); }, this);
-    // No autospawn: we use the server that is there (PULSE_SERVER or the
-    // user's), and never start one of our own.
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        Error error = contextError();
-        releaseContext();
-        return error;
-    }
-    const bool settled = waitUntil([this] {
-        const pa_context_state_t state = pa_context_get_state(context_);
-        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-    });
-    if (settled && pa_context_get_state(context_) == PA_CONTEXT_READY) return std::nullopt;
-    Error error = settled ? contextError() : Error{pa_strerror(PA_ERR_TIMEOUT)};
+    const int result = connectToServer(context_, waiting());
+    if (result == PA_OK) return std::nullopt;
     releaseContext();
-    return error;
+    return Error{pa_strerror(result)};
 }
 
 AudioFormat PulseEngine::inputFormat() {

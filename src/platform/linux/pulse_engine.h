@@ -18,6 +18,8 @@ struct pa_threaded_mainloop;
 
 namespace scrivia::platform::linux_ {
 
+struct PulseWaiting;
+
 class PulseEngine final : public platform::AudioEngine {
   public:
     PulseEngine() = default;
@@ -42,6 +44,8 @@ class PulseEngine final : public platform::AudioEngine {
 
     // Connects if not connected, starting the audio thread; returns why not.
     std::optional<Error> connect();
+    // How this engine's loop waits, with the lock held, for news from the server.
+    PulseWaiting waiting();
     // Waits, with the lock held, until `done` or the server timeout; true if done.
     bool waitUntil(const std::function<bool()>& done);
     // The server's description of the context's last error.
@@ -64,7 +68,6 @@ class PulseEngine final : public platform::AudioEngine {
     pa_stream* stream_ = nullptr;
 
     // Shared with the audio thread: guarded by libpulse's lock while mainloop_ exists.
-    bool timedOut_ = false;
     TapBlock block_;
     std::function<void(Error)> stoppedHandler_;
     std::uint32_t bufferSize_ = 0;

@@ -1,51 +1,16 @@
 #include "platform/linux/speech_service.h"
 
-#include <dirent.h>
 #include <pthread.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
-#include <map>
+#include <string_view>
+
+#include "platform/locale_identifier.h"
 
 namespace scrivia::platform::linux_ {
 
 namespace {
-
-bool exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
-}
-
-bool isDirectory(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// Folder names that can be locale identifiers: letters, digits, '_' and '-'.
-bool looksLikeLocale(std::string_view name) {
-    if (name.empty() || !std::isalpha(static_cast<unsigned char>(name.front()))) return false;
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
-    });
-}
-
-bool isComplete(const ModelFiles& files) {
-    return isDirectory(files.acousticModel) && exists(files.acousticModel + "/mdef") &&
-           exists(files.languageModel) && exists(files.dictionary);
-}
-
-std::vector<std::string> subfolders(const std::string& path) {
-    std::vector<std::string> names;
-    DIR* directory = ::opendir(path.c_str());
-    if (directory == nullptr) return names;
-    while (const dirent* entry = ::readdir(directory)) {
-        std::string name = entry->d_name;
-        if (looksLikeLocale(name) && isDirectory(path + "/" + name)) names.push_back(name);
-    }
-    ::closedir(directory);
-    return names;
-}
 
 bool sameLocale(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -55,35 +20,6 @@ bool sameLocale(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
-
-std::string normalizeLocaleIdentifier(std::string_view identifier) {
-    std::string normalized(identifier);
-    std::replace(normalized.begin(), normalized.end(), '-', '_');
-    return normalized;
-}
-
-std::vector<InstalledModel> findModels(const ModelDirectories& directories) {
-    std::map<std::string, ModelFiles> found;
-    if (!directories.systemModels.empty()) {
-        const std::string english = directories.systemModels + "/en-us";
-        ModelFiles files{english + "/en-us", english + "/en-us.lm.bin",
-                         english + "/cmudict-en-us.dict"};
-        if (isComplete(files)) found["en_US"] = files;
-    }
-    if (!directories.models.empty()) {
-        for (const std::string& name : subfolders(directories.models)) {
-            const std::string folder = directories.models + "/" + name;
-            ModelFiles files{folder + "/acoustic-model", folder + "/language-model.lm.bin",
-                             folder + "/dictionary.dict"};
-            // ARPA text models are accepted too, binary ones load faster.
-            if (!exists(files.languageModel)) files.languageModel = folder + "/language-model.lm";
-            if (isComplete(files)) found[normalizeLocaleIdentifier(name)] = files;
-        }
-    }
-    std::vector<InstalledModel> models;
-    for (auto& [locale, files] : found) models.push_back({locale, std::move(files)});
-    return models;
-}
 
 SpeechService::SpeechService(platform::RunLoop& mainLoop)
     : SpeechService(mainLoop, ModelDirectories{SCRIVIA_SYSTEM_MODEL_DIR, SCRIVIA_MODEL_DIR}) {}
@@ -111,7 +47,7 @@ std::vector<std::string> SpeechService::supportedLocales() {
 }
 
 std::shared_ptr<SpeechRecognizer> SpeechService::recognizer(const std::string& identifier) {
-    const std::string wanted = normalizeLocaleIdentifier(identifier);
+    const std::string wanted = underscoredIdentifier(identifier);
     std::lock_guard lock(mutex_);
     for (Entry& entry : catalogue_) {
         if (!sameLocale(entry.model.localeIdentifier, wanted)) continue;

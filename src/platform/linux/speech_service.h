@@ -4,35 +4,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
+#include "platform/linux/model_files.h"
 #include "platform/linux/sphinx_recognizer.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {
-
-// Where models are looked for.
-struct ModelDirectories {
-    // PocketSphinx's own folder: en-us/ there holds Debian's English model.
-    std::string systemModels;
-    // scrivia's folder: one sub-folder per locale (fr_FR/), each holding
-    // acoustic-model/, language-model.lm.bin (or .lm) and dictionary.dict.
-    std::string models;
-};
-
-struct InstalledModel {
-    std::string localeIdentifier;  // underscore form: en_US
-    ModelFiles files;
-};
-
-// "en-US" and "en_US" both become "en_US".
-std::string normalizeLocaleIdentifier(std::string_view identifier);
-
-// The complete models in `directories`, one per locale; a folder that lacks
-// any of the three parts is left out. scrivia's folder wins over the system's.
-std::vector<InstalledModel> findModels(const ModelDirectories& directories);
 
 class SpeechService final : public platform::SpeechService {
   public:

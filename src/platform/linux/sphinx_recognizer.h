@@ -1,73 +1,29 @@
-// Speech recognition on the device with PocketSphinx: requests that queue
-// audio, and a recogniser that decodes them on a worker thread of its own.
+// Speech recognition on the device with PocketSphinx: a recogniser that
+// decodes its tasks' requests, one after another in the order they were made,
+// on a worker thread of its own ("recognition").
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/linux/model_files.h"
+#include "platform/linux/sample_converter.h"
+#include "platform/linux/sphinx_request.h"
+#include "platform/linux/utterance_decoder.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {
 
-// The three parts of a PocketSphinx model.
-struct ModelFiles {
-    std::string acousticModel;  // folder holding mdef, means, variances...
-    std::string languageModel;  // n-gram model, binary (.lm.bin) or ARPA (.lm)
-    std::string dictionary;     // pronunciation dictionary
-};
-
-// Why the model in `files` cannot be loaded, or nothing when it looks usable.
-// Looks only at presence, permissions and file headers: PocketSphinx ends the
-// whole process on some malformed acoustic models, so those are turned away
-// before it sees them.
-std::optional<std::string> problemWithModel(const ModelFiles& files);
-
-// PocketSphinx logs to stderr unless told otherwise, and scrivia's stderr must
-// stay empty. Call before any other PocketSphinx function; idempotent.
-void silenceSphinxLogging();
-
 struct WorkerState;
 
-// Mono samples of one appended buffer, at the rate they were captured.
-struct AudioChunk {
-    std::vector<float> samples;
-    double sampleRate = 0;
-};
-
-// An audio-buffer request. The audio thread appends, the main thread ends,
-// and the recognition worker takes what has arrived so far.
-class SphinxRequest final : public RecognitionRequest {
-  public:
-    void append(const AudioBuffer& buffer) override;
-    void endAudio() override;
-
-    // Everything appended since the last call, and whether audio has ended.
-    struct Pending {
-        std::vector<AudioChunk> chunks;
-        bool ended = false;
-    };
-    Pending take();
-    // Binds the request to the worker that decodes it, which is woken when
-    // audio arrives. False when the request already has a task.
-    bool attach(std::weak_ptr<WorkerState> worker);
-    // Drops queued audio and ignores any that comes later.
-    void discard();
-
-  private:
-    std::mutex mutex_;
-    std::vector<AudioChunk> chunks_;
-    bool ended_ = false;
-    bool discarded_ = false;
-    bool attached_ = false;
-    std::weak_ptr<WorkerState> worker_;
-};
-
+// Made and used on the main thread. The model is loaded on the worker, when
+// first asked for, so start-up does not wait for it; audio that comes
+// meanwhile waits in its request.
 class SphinxRecognizer final : public SpeechRecognizer {
   public:
     SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier, ModelFiles files);
@@ -87,14 +43,30 @@ class SphinxRecognizer final : public SpeechRecognizer {
 
   private:
     void startLoading();
+    WakeWorker waker() const;
+
+    // The worker thread and what only it touches.
     void work();
+    void load();
+    // Decodes what `task` has received; true once the task is done with.
+    bool serve(SphinxTask& task);
+    // Decodes the converted samples, delivering a changed partial result.
+    bool decode(SphinxTask& task);
+    // Delivers `description` as the task's last word. Always true: the task is done with.
+    bool fail(SphinxTask& task, std::string description);
+    void closeUtterance();
 
     platform::RunLoop& mainLoop_;
     const std::string localeIdentifier_;
     const ModelFiles files_;
-    std::shared_ptr<WorkerState> state_;
-    std::atomic<bool> stopping_{false};
+    const std::shared_ptr<WorkerState> state_;
+    std::atomic<bool> stopping_{false};  // set by the destructor, read by the worker
     std::thread worker_;
+
+    // Recognition worker only.
+    std::unique_ptr<UtteranceDecoder> decoder_;
+    std::optional<SampleConverter> converter_;
+    std::vector<std::int16_t> samples_;  // converted, not yet decoded
 };
 
 }  // namespace scrivia::platform::linux_

@@ -1,0 +1,75 @@
+// A recognition request and the task that decodes it with PocketSphinx.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/linux/sample_converter.h"
+#include "platform/platform.h"
+
+namespace scrivia::platform::linux_ {
+
+// Wakes the recognition worker. Any thread; must not block.
+using WakeWorker = std::function<void()>;
+
+// An audio-buffer request. The audio thread appends, the main thread ends,
+// and the recognition worker takes what has arrived so far. All members are
+// guarded by mutex_.
+class SphinxRequest final : public RecognitionRequest {
+  public:
+    // Keeps the average of the buffer's channels. Audio thread.
+    void append(const AudioBuffer& buffer) override;
+    void endAudio() override;
+
+    // Everything appended since the last call, and whether audio has ended.
+    struct Pending {
+        std::vector<AudioChunk> chunks;
+        bool ended = false;
+    };
+    Pending take();
+    // Binds the request to the worker that decodes it, which is woken when
+    // audio arrives. False when the request already has a task.
+    bool attach(WakeWorker wake);
+    // Drops queued audio and ignores any that comes later.
+    void discard();
+
+  private:
+    std::mutex mutex_;
+    std::vector<AudioChunk> chunks_;
+    bool ended_ = false;
+    bool discarded_ = false;
+    bool attached_ = false;
+    WakeWorker wake_;
+};
+
+// The task of one request. Made and cancelled on the main thread; the
+// recognition worker decodes its request and posts its results to the main
+// loop, where they reach the handler unless the task was cancelled by then.
+class SphinxTask final : public RecognitionTask, public std::enable_shared_from_this<SphinxTask> {
+  public:
+    SphinxTask(std::shared_ptr<SphinxRequest> request, ResultHandler handler, WakeWorker wake);
+
+    void cancel() override;
+
+    // Runs the handler with a result or an error on the main thread, unless
+    // the task is cancelled by then. After the last delivery the handler is
+    // let go. Any thread.
+    void deliver(platform::RunLoop& loop, std::optional<RecognitionResult> result,
+                 std::optional<Error> error, bool last);
+
+    const std::shared_ptr<SphinxRequest> request;
+    const bool reportsPartialResults;
+    const bool punctuates;
+    std::atomic<bool> cancelled{false};  // set on main, read by the worker
+
+  private:
+    const WakeWorker wake_;
+    std::mutex handlerMutex_;
+    ResultHandler handler_;  // guarded by handlerMutex_
+};
+
+}  // namespace scrivia::platform::linux_

@@ -1,0 +1,75 @@
+#include "platform/linux/utterance_decoder.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
+#include <mutex>
+
+#include "platform/linux/sphinx_text.h"
+
+namespace scrivia::platform::linux_ {
+
+void silenceSphinxLogging() {
+    static std::once_flag once;
+    std::call_once(once, [] { err_set_logfp(nullptr); });
+}
+
+std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files) {
+    silenceSphinxLogging();
+    cmd_ln_t* config =
+        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acousticModel.c_str(), "-lm",
+                    files.languageModel.c_str(), "-dict", files.dictionary.c_str(), nullptr);
+    if (config == nullptr) return nullptr;
+    // The decoder keeps its own reference to the configuration.
+    ps_decoder_t* decoder = ps_init(config);
+    cmd_ln_free_r(config);
+    if (decoder == nullptr) return nullptr;
+    return std::unique_ptr<UtteranceDecoder>(new UtteranceDecoder(decoder));
+}
+
+UtteranceDecoder::~UtteranceDecoder() {
+    abandon();
+    ps_free(decoder_);
+}
+
+double UtteranceDecoder::sampleRate() const {
+    return cmd_ln_float_r(ps_get_config(decoder_), "-samprate");
+}
+
+bool UtteranceDecoder::start() {
+    lastPartial_.clear();
+    inUtterance_ = ps_start_utt(decoder_) >= 0;
+    return inUtterance_;
+}
+
+bool UtteranceDecoder::feed(std::span<const std::int16_t> samples) {
+    return ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE) >= 0;
+}
+
+std::optional<std::string> UtteranceDecoder::changedPartial() {
+    std::string text = hypothesis();
+    if (text == lastPartial_) return std::nullopt;
+    lastPartial_ = text;
+    return text;
+}
+
+std::string UtteranceDecoder::finish() {
+    ps_end_utt(decoder_);
+    inUtterance_ = false;
+    lastPartial_.clear();
+    return hypothesis();
+}
+
+void UtteranceDecoder::abandon() {
+    if (inUtterance_) ps_end_utt(decoder_);
+    inUtterance_ = false;
+    lastPartial_.clear();
+}
+
+std::string UtteranceDecoder::hypothesis() const {
+    std::int32_t score = 0;
+    const char* words = ps_get_hyp(decoder_, &score);
+    return words == nullptr ? std::string() : cleanHypothesis(words);
+}
+
+}  // namespace scrivia::platform::linux_

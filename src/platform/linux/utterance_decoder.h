@@ -1,0 +1,55 @@
+// One PocketSphinx decoder, decoding one utterance at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "platform/linux/model_files.h"
+
+struct ps_decoder_s;
+
+namespace scrivia::platform::linux_ {
+
+// PocketSphinx logs to stderr unless told otherwise, and scrivia's stderr must
+// stay empty. Call before any other PocketSphinx function; idempotent.
+void silenceSphinxLogging();
+
+// Owns a decoder loaded with one model. Used by one thread at a time (the
+// recognition worker); holds no locks.
+class UtteranceDecoder {
+  public:
+    // The decoder for `files`, or null when PocketSphinx cannot load them.
+    static std::unique_ptr<UtteranceDecoder> load(const ModelFiles& files);
+    ~UtteranceDecoder();
+    UtteranceDecoder(const UtteranceDecoder&) = delete;
+    UtteranceDecoder& operator=(const UtteranceDecoder&) = delete;
+
+    // The rate the model wants its samples at.
+    double sampleRate() const;
+    bool inUtterance() const { return inUtterance_; }
+
+    // Opens an utterance; false when PocketSphinx cannot.
+    bool start();
+    // Decodes more of the open utterance; false when PocketSphinx fails.
+    bool feed(std::span<const std::int16_t> samples);
+    // The words heard so far, when they differ from the last this utterance
+    // reported (an utterance starts with none heard).
+    std::optional<std::string> changedPartial();
+    // Closes the utterance and gives its final words.
+    std::string finish();
+    // Closes the utterance, if one is open, without a result.
+    void abandon();
+
+  private:
+    explicit UtteranceDecoder(ps_decoder_s* decoder) : decoder_(decoder) {}
+    std::string hypothesis() const;
+
+    ps_decoder_s* const decoder_;
+    bool inUtterance_ = false;
+    std::string lastPartial_;
+};
+
+}  // namespace scrivia::platform::linux_
