@@ -24,7 +24,8 @@ class PumpedRunLoop final : public platform::RunLoop {
     }
     void postAfter(double, std::function<void()>) override { unexpected(); }
     void scheduleRepeating(double, std::function<void()>) override { unexpected(); }
-    void run() override { unexpected(); }
+    int run() override { unexpected(); }
+    void quit(int) override { unexpected(); }
 
     // Runs posted tasks on this thread until `done` holds; false if nothing
     // came for `giveUp`, so a hang cannot block the caller for ever.
