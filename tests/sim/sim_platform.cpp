@@ -51,10 +51,9 @@ void RunLoop::advance(double seconds) {
     if (!status) clock.time = until;
 }
 
-void Output::write(std::string line, bool isDroppable) {
+void Output::write(std::string line, bool) {
     std::lock_guard lock(mutex);
     lines.push_back(std::move(line));
-    droppable.push_back(isDroppable);
 }
 
 Process::Process() {
@@ -81,11 +80,6 @@ void Process::input(const std::string& bytes, bool closeAfter) {
 
 void Process::runBackground() {
     for (auto& work : std::exchange(background, {})) work();
-}
-
-void Request::append(const platform::AudioBuffer&) {
-    ++buffers;
-    if (endCalls > 0) ++buffersAfterEnd;
 }
 
 void Task::deliver(std::optional<platform::RecognitionResult> r, std::optional<platform::Error> e) {
@@ -147,6 +141,8 @@ void Engine::feed(float value, std::uint32_t frames) {
 
 std::unique_ptr<platform::AudioEngine> Audio::makeEngine() {
     auto made = std::make_unique<Engine>();
+    made->format = format;
+    made->startError = startError;
     engine = made.get();
     return made;
 }
@@ -158,11 +154,18 @@ std::vector<nlohmann::json> Platform::events() {
     return parsed;
 }
 
-std::vector<std::string> Platform::types() {
-    std::vector<std::string> result;
-    for (auto& event : events())
-        if (event["type"] != "level") result.push_back(event["type"]);
-    return result;
+std::string Platform::transcript() {
+    std::string said;
+    for (auto& event : events()) {
+        const std::string type = event["type"];
+        if (type == "level" || type == "ready") continue;
+        said += (said.empty() ? "" : " | ") + type;
+        if (event.contains("text")) said += ":" + event["text"].get<std::string>();
+        if (event.contains("code"))
+            said +=
+                ":" + event["code"].get<std::string>() + ":" + event["message"].get<std::string>();
+    }
+    return said;
 }
 
 void Run::start(std::vector<std::string> args) {

@@ -58,7 +58,6 @@ class Output : public platform::Output {
     void setClosedHandler(std::function<void()> handler) override { closed = std::move(handler); }
     std::function<void()> closed;
     std::vector<std::string> lines;
-    std::vector<bool> droppable;
     std::mutex mutex;
 };
 
@@ -87,9 +86,9 @@ class Process : public platform::Process {
 
 class Request : public platform::RecognitionRequest {
   public:
-    void append(const platform::AudioBuffer&) override;
+    void append(const platform::AudioBuffer&) override { ++buffers; }
     void endAudio() override { ++endCalls; }
-    std::atomic<int> buffers{0}, buffersAfterEnd{0}, endCalls{0};
+    std::atomic<int> buffers{0}, endCalls{0};
 };
 
 class Task : public platform::RecognitionTask {
@@ -168,6 +167,8 @@ class Audio : public platform::AudioService {
     std::unique_ptr<platform::AudioEngine> makeEngine() override;
     void requestMicrophoneAccess(std::function<void(bool)> handler) override { handler(granted); }
     bool granted = true;
+    platform::AudioFormat format{48000, 1};  // of every engine made
+    std::optional<platform::Error> startError;
     Engine* engine = nullptr;  // the last one made; owned by the session
 };
 
@@ -181,8 +182,9 @@ struct Platform {
 
     // Every line written so far, parsed.
     std::vector<nlohmann::json> events();
-    // The "type" of every line but levels.
-    std::vector<std::string> types();
+    // Every line but levels and "ready", short: "partial:text", "final:text",
+    // "error:code:message", "end", joined by " | ".
+    std::string transcript();
 };
 
 // One run of scrivia on the simulated platform, from start-up on.
