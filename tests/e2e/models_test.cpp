@@ -106,11 +106,10 @@ TEST_F(Models, DamagedModelIsUnavailableBeforeReadyWithoutCrashing) {
         Program run({"--locale", "en_GB"}, environment(noServer));
         run.until("");
         EXPECT_EQ(run.child.wait(SteadyClock::now() + 60s), 1) << file;  // not 128 + a signal
-        const json unavailable = {
-            {"type", "error"},
-            {"code", "unavailable"},
-            {"message", "Le moteur de reconnaissance n'est pas disponible pour le moment"}};
-        EXPECT_EQ(run.dump(), json({unavailable, {{"type", "end"}}}).dump()) << file;
+        EXPECT_EQ(
+            run.dump(),
+            R"([{"code":"unavailable","message":"Le moteur de reconnaissance n'est pas disponible pour le moment","type":"error"},{"type":"end"}])")
+            << file;
         EXPECT_EQ(run.child.errors(), "") << file;
         fs::remove_all(root);
     }
