@@ -7,8 +7,11 @@
 
 #include "app/startup.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/linux/model_check.h"
 
 int main(int argc, char** argv) {
+    // Started by ourselves to try a model out (see model_check.h): nothing else.
+    if (auto status = scrivia::platform::linux_::runModelProbe(argc, argv)) std::_Exit(*status);
     // A host that has closed our standard output must not kill us mid-write;
     // the write fails instead.
     std::signal(SIGPIPE, SIG_IGN);

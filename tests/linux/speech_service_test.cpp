@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "platform/linux/model_search.h"
 #include "platform/linux/sphinx_text.h"
 #include "support/pumped_run_loop.h"
 #include "support/recordings.h"
@@ -79,34 +80,76 @@ class SpeechServiceTest : public ::testing::Test {
         return request;
     }
     PumpedRunLoop loop;
-    SpeechService service{loop, ModelDirectories{"/usr/share/pocketsphinx/model", ""}};
+    SpeechService service{loop, ModelDirectories{{}, "/usr/share/pocketsphinx/model"}};
     std::shared_ptr<SpeechRecognizer> english = service.recognizer("en_US");
     fs::path folder = fs::temp_directory_path() / ("scrivia-models-" + std::to_string(getpid()));
 };
 
-TEST_F(SpeechServiceTest, CataloguesCompleteModelsOwnFolderFirst) {
+TEST_F(SpeechServiceTest, FindsModelsInSearchOrderAndServesALanguageFromItsOwnModels) {
+    const std::string root = folder.string(), home = root + "/home", share = root + "/share";
+    for (std::string at :
+         {"path1/en_GB", "path2/en-GB", "path2/de_DE", "share/scrivia/models/fr-FR",
+          "home/.local/share/scrivia/models/de_DE", "home/.local/share/scrivia/models/fr_FR",
+          "share/scrivia/models/en_US", "share/scrivia/models/zh_CN", "share/scrivia/models/zh_TW",
+          "built/pt_BR", "built/it_IT/acoustic-model"}) {
+        writeFiles(
+            folder / at,
+            {{"acoustic-model/mdef", {}}, {"language-model.lm", {}}, {"dictionary.dict", {}}});
+    }
     writeFiles(folder, {{"system/en-us/en-us/mdef", {}},
                         {"system/en-us/en-us.lm.bin", {}},
                         {"system/en-us/cmudict-en-us.dict", {}},
-                        {"own/fr-FR/acoustic-model/mdef", {}},
-                        {"own/fr-FR/language-model.lm", {}},
-                        {"own/fr-FR/dictionary.dict", {}},
-                        {"own/de_DE/acoustic-model/mdef", {}},
-                        {"own/de_DE/dictionary.dict", {}},
-                        {"own/en_US/acoustic-model/mdef", {}},
-                        {"own/en_US/language-model.lm.bin", {}},
-                        {"own/en_US/dictionary.dict", {}}});
-    ModelDirectories directories{(folder / "system").string(), (folder / "own").string()};
-    SpeechService custom(loop, directories);
-    EXPECT_EQ(custom.supportedLocales(), (std::vector<std::string>{"en_US", "fr_FR"}));
-    auto french = custom.recognizer("fr-FR");
-    ASSERT_NE(french, nullptr);
-    EXPECT_EQ(french, custom.recognizer("fr_fr"));  // one recogniser, so one model load
-    EXPECT_EQ(french->localeIdentifier(), "fr_FR");
-    EXPECT_EQ(custom.recognizer("de_DE"), nullptr);  // no language model
-    auto models = findModels(directories);
-    ASSERT_EQ(models.size(), 2u);
-    EXPECT_EQ(models[0].files.dictionary, (folder / "own/en_US/dictionary.dict").string());
+                        {"file", {}}});
+    fs::remove(folder / "built/it_IT/language-model.lm");  // incomplete
+    // Entries that are no folder, or none at all, are skipped.
+    const std::string path =
+        root + "/path1::" + root + "/file:" + root + "/none:" + root + "/path2";
+    SpeechService all(loop, modelDirectories({path.c_str(), nullptr, share.c_str(), nullptr,
+                                              home.c_str(), root + "/built", root + "/system"}));
+    SpeechService system(loop, ModelDirectories{{}, root + "/system"});
+    struct Row {
+        SpeechService& service;
+        const char* asked;
+        const char* locale;  // null: no recogniser
+        const char* from;    // the folder the model was found in
+    };
+    for (const Row& r : std::initializer_list<Row>{
+             {all, "en-GB", "en_GB", "/path1/"},  // SCRIVIA_MODEL_PATH's first folder first
+             {all, "de_de", "de_DE", "/path2/"},  // then its next, before the data home
+             {all, "fr_FR", "fr_FR", "/home/"},   // the data home before the data folders
+             {all, "en_US", "en_US", "/share/"},  // a data folder before the system's model
+             {all, "pt-BR", "pt_BR", "/built/"},
+             {all, "pt_PT", "pt_BR", "/built/"},
+             {all, "zh_Hant_TW", "zh_TW", "/share/"},  // same region before lowest code point
+             {all, "zh", "zh_CN", "/share/"},
+             {all, "en_AU", "en_GB", "/path1/"},
+             {all, "it_IT", nullptr, ""},
+             {all, "xx_XX", nullptr, ""},
+             {system, "en_GB", "en_US", "/system/"},
+             {system, "en", "en_US", "/system/"},
+             {system, "en-IN", "en_US", "/system/"},
+             {system, "fr-FR", nullptr, ""},
+         }) {
+        auto recognizer =
+            std::dynamic_pointer_cast<SphinxRecognizer>(r.service.recognizer(r.asked));
+        if (!r.locale) {
+            EXPECT_EQ(recognizer, nullptr) << r.asked;
+            continue;
+        }
+        ASSERT_NE(recognizer, nullptr) << r.asked;
+        EXPECT_EQ(recognizer->localeIdentifier(), r.locale) << r.asked;
+        EXPECT_TRUE(recognizer->files().dictionary.starts_with(root + r.from))
+            << r.asked << ": " << recognizer->files().dictionary;
+    }
+    EXPECT_EQ(all.supportedLocales(), (std::vector<std::string>{"de_DE", "en_GB", "en_US", "fr_FR",
+                                                                "pt_BR", "zh_CN", "zh_TW"}));
+    EXPECT_EQ(all.recognizer("en-gb"), all.recognizer("en_AU"));  // one recogniser, one load
+    // Without the variables: the XDG defaults, and the built-in folder once.
+    EXPECT_EQ(
+        modelDirectories({.home = "/h", .builtInModels = "/usr/share/scrivia/models"}).models,
+        (std::vector<std::string>{"/h/.local/share/scrivia/models",
+                                  "/usr/local/share/scrivia/models", "/usr/share/scrivia/models"}));
+    EXPECT_EQ(cacheFolder({.home = "/h"}), "/h/.cache/scrivia");
 }
 
 TEST_F(SpeechServiceTest, UnusableModelIsUnavailableAndEveryTaskSaysWhy) {
@@ -119,7 +162,7 @@ TEST_F(SpeechServiceTest, UnusableModelIsUnavailableAndEveryTaskSaysWhy) {
     const std::string english = "/usr/share/pocketsphinx/model/en-us";
     fs::create_symlink(english + "/en-us", folder / "yy_YY/acoustic-model");
     fs::create_symlink(english + "/cmudict-en-us.dict", folder / "yy_YY/dictionary.dict");
-    SpeechService custom(loop, ModelDirectories{"", folder.string()});
+    SpeechService custom(loop, ModelDirectories{{folder.string()}, ""});
     auto unloadable = std::dynamic_pointer_cast<SphinxRecognizer>(custom.recognizer("yy-YY"));
     ASSERT_NE(unloadable, nullptr);
     EXPECT_FALSE(unloadable->waitUntilLoaded());

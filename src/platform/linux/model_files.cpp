@@ -82,10 +82,13 @@ bool isComplete(const ModelFiles& files) {
 std::vector<std::string> subfolders(const std::string& path) {
     std::vector<std::string> names;
     std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
-        std::string name = entry.path().filename().string();
-        if (looksLikeLocale(name) && isDirectory(entry.path().string())) names.push_back(name);
+    // Stepped by hand: the range-for's increment throws when reading fails.
+    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (looksLikeLocale(name) && isDirectory(it->path().string())) names.push_back(name);
     }
+    // fr_FR and fr-FR in one folder: the same one wins every time.
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -117,21 +120,21 @@ std::optional<std::string> problemWithModel(const ModelFiles& files) {
 
 std::vector<InstalledModel> findModels(const ModelDirectories& directories) {
     std::map<std::string, ModelFiles> found;
-    if (!directories.systemModels.empty()) {
-        const std::string english = directories.systemModels + "/en-us";
-        ModelFiles files{english + "/en-us", english + "/en-us.lm.bin",
-                         english + "/cmudict-en-us.dict"};
-        if (isComplete(files)) found["en_US"] = files;
-    }
-    if (!directories.models.empty()) {
-        for (const std::string& name : subfolders(directories.models)) {
-            const std::string folder = directories.models + "/" + name;
+    for (const std::string& directory : directories.models) {
+        for (const std::string& name : subfolders(directory)) {
+            const std::string folder = directory + "/" + name;
             ModelFiles files{folder + "/acoustic-model", folder + "/language-model.lm.bin",
                              folder + "/dictionary.dict"};
             // ARPA text models are accepted too, binary ones load faster.
             if (!exists(files.languageModel)) files.languageModel = folder + "/language-model.lm";
-            if (isComplete(files)) found[underscoredIdentifier(name)] = files;
+            if (isComplete(files)) found.try_emplace(underscoredIdentifier(name), files);
         }
+    }
+    if (!directories.systemModels.empty()) {
+        const std::string english = directories.systemModels + "/en-us";
+        ModelFiles files{english + "/en-us", english + "/en-us.lm.bin",
+                         english + "/cmudict-en-us.dict"};
+        if (isComplete(files)) found.try_emplace("en_US", files);
     }
     std::vector<InstalledModel> models;
     for (auto& [locale, files] : found) models.push_back({locale, std::move(files)});

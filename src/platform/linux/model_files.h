@@ -23,11 +23,12 @@ std::optional<std::string> problemWithModel(const ModelFiles& files);
 
 // Where models are looked for.
 struct ModelDirectories {
+    // scrivia's folders, in search order: one sub-folder per locale (fr_FR/),
+    // each holding acoustic-model/, language-model.lm.bin (or .lm) and
+    // dictionary.dict.
+    std::vector<std::string> models;
     // PocketSphinx's own folder: en-us/ there holds Debian's English model.
     std::string systemModels;
-    // scrivia's folder: one sub-folder per locale (fr_FR/), each holding
-    // acoustic-model/, language-model.lm.bin (or .lm) and dictionary.dict.
-    std::string models;
 };
 
 struct InstalledModel {
@@ -35,8 +36,10 @@ struct InstalledModel {
     ModelFiles files;
 };
 
-// The complete models in `directories`, one per locale; a folder that lacks
-// any of the three parts is left out. scrivia's folder wins over the system's.
+// The complete models in `directories`, one per locale, sorted by locale; a
+// folder that lacks any of the three parts is left out, and so is a folder
+// that cannot be read. The first folder that holds a locale wins; the
+// system's English model comes last.
 std::vector<InstalledModel> findModels(const ModelDirectories& directories);
 
 }  // namespace scrivia::platform::linux_

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "platform/linux/model_search.h"
 #include "platform/locale_identifier.h"
 
 namespace scrivia::platform::linux_ {
@@ -19,13 +20,34 @@ bool sameLocale(std::string_view a, std::string_view b) {
            });
 }
 
+// The language and region subtags of an underscored identifier (zh_Hant_TW:
+// zh and TW); a region is two letters or three digits.
+std::pair<std::string_view, std::string_view> languageAndRegion(std::string_view identifier) {
+    const std::string_view language = identifier.substr(0, identifier.find('_'));
+    std::string_view rest = identifier.substr(language.size());
+    while (!rest.empty()) {
+        rest.remove_prefix(1);
+        const std::string_view subtag = rest.substr(0, rest.find('_'));
+        rest.remove_prefix(subtag.size());
+        auto all = [&](int (*is)(int)) {
+            return std::all_of(subtag.begin(), subtag.end(),
+                               [is](char c) { return is(static_cast<unsigned char>(c)) != 0; });
+        };
+        if ((subtag.size() == 2 && all(std::isalpha)) || (subtag.size() == 3 && all(std::isdigit)))
+            return {language, subtag};
+    }
+    return {language, {}};
+}
+
 }  // namespace
 
 SpeechService::SpeechService(platform::RunLoop& mainLoop)
-    : SpeechService(mainLoop, ModelDirectories{SCRIVIA_SYSTEM_MODEL_DIR, SCRIVIA_MODEL_DIR}) {}
+    : SpeechService(mainLoop, modelDirectories(processEnvironment()),
+                    ModelProbe{.cacheFolder = cacheFolder(processEnvironment())}) {}
 
-SpeechService::SpeechService(platform::RunLoop& mainLoop, ModelDirectories directories)
-    : mainLoop_(mainLoop) {
+SpeechService::SpeechService(platform::RunLoop& mainLoop, ModelDirectories directories,
+                             std::optional<ModelProbe> probe)
+    : mainLoop_(mainLoop), probe_(std::move(probe)) {
     for (InstalledModel& model : findModels(directories)) {
         catalogue_.push_back(Entry{std::move(model), nullptr});
     }
@@ -40,6 +62,23 @@ SpeechService::~SpeechService() {
     for (std::thread& thread : authorizations) thread.join();
 }
 
+SpeechService::Entry* SpeechService::modelFor(const std::string& identifier) {
+    const std::string wanted = underscoredIdentifier(identifier);
+    const auto [language, region] = languageAndRegion(wanted);
+    Entry* sameLanguage = nullptr;
+    Entry* sameRegion = nullptr;
+    // The catalogue is sorted, so the first of a kind is the lowest in code point order.
+    for (Entry& entry : catalogue_) {
+        const std::string& locale = entry.model.localeIdentifier;
+        if (sameLocale(locale, wanted)) return &entry;
+        const auto [otherLanguage, otherRegion] = languageAndRegion(locale);
+        if (!sameLocale(otherLanguage, language)) continue;
+        if (!sameLanguage) sameLanguage = &entry;
+        if (!sameRegion && !region.empty() && sameLocale(otherRegion, region)) sameRegion = &entry;
+    }
+    return sameRegion ? sameRegion : sameLanguage;
+}
+
 std::vector<std::string> SpeechService::supportedLocales() {
     std::vector<std::string> locales;
     for (const Entry& entry : catalogue_) locales.push_back(entry.model.localeIdentifier);
@@ -47,18 +86,15 @@ std::vector<std::string> SpeechService::supportedLocales() {
 }
 
 std::shared_ptr<SpeechRecognizer> SpeechService::recognizer(const std::string& identifier) {
-    const std::string wanted = underscoredIdentifier(identifier);
     std::lock_guard lock(mutex_);
-    for (Entry& entry : catalogue_) {
-        if (!sameLocale(entry.model.localeIdentifier, wanted)) continue;
-        // One recogniser per model, so the model is loaded once.
-        if (!entry.recognizer) {
-            entry.recognizer = std::make_shared<SphinxRecognizer>(
-                mainLoop_, entry.model.localeIdentifier, entry.model.files);
-        }
-        return entry.recognizer;
+    Entry* entry = modelFor(identifier);
+    if (!entry) return nullptr;
+    // One recogniser per model, so the model is loaded once.
+    if (!entry->recognizer) {
+        entry->recognizer = std::make_shared<SphinxRecognizer>(
+            mainLoop_, entry->model.localeIdentifier, entry->model.files, probe_);
     }
-    return nullptr;
+    return entry->recognizer;
 }
 
 void SpeechService::requestAuthorization(std::function<void(AuthorizationStatus)> handler) {

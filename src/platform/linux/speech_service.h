@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,14 +16,18 @@ namespace scrivia::platform::linux_ {
 
 class SpeechService final : public platform::SpeechService {
   public:
-    // Models from the folders the program was built with.
+    // Models from the folders the environment names, each probed before use.
     explicit SpeechService(platform::RunLoop& mainLoop);
-    SpeechService(platform::RunLoop& mainLoop, ModelDirectories directories);
+    // Models from `directories`, probed before use only with a `probe`.
+    SpeechService(platform::RunLoop& mainLoop, ModelDirectories directories,
+                  std::optional<ModelProbe> probe = std::nullopt);
     ~SpeechService() override;
     SpeechService(const SpeechService&) = delete;
     SpeechService& operator=(const SpeechService&) = delete;
 
     std::vector<std::string> supportedLocales() override;
+    // The recogniser of the model for `identifier`; else of a model of the same
+    // language, one of the same region first; else null.
     std::shared_ptr<SpeechRecognizer> recognizer(const std::string& identifier) override;
     void requestAuthorization(std::function<void(AuthorizationStatus)> handler) override;
     std::shared_ptr<RecognitionRequest> makeRequest() override;
@@ -34,9 +39,13 @@ class SpeechService final : public platform::SpeechService {
         std::shared_ptr<SphinxRecognizer> recognizer;  // made on first use, then kept
     };
 
+    // The entry serving `identifier`, or null.
+    Entry* modelFor(const std::string& identifier);
+
     platform::RunLoop& mainLoop_;
     std::mutex mutex_;
-    std::vector<Entry> catalogue_;
+    const std::optional<ModelProbe> probe_;
+    std::vector<Entry> catalogue_;  // sorted by locale
     std::vector<std::thread> authorizations_;
 };
 

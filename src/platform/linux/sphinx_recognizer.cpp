@@ -34,10 +34,11 @@ struct WorkerState {
 };
 
 SphinxRecognizer::SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier,
-                                   ModelFiles files)
+                                   ModelFiles files, std::optional<ModelProbe> probe)
     : mainLoop_(mainLoop),
       localeIdentifier_(std::move(localeIdentifier)),
       files_(std::move(files)),
+      probe_(std::move(probe)),
       state_(std::make_shared<WorkerState>()) {}
 
 SphinxRecognizer::~SphinxRecognizer() {
@@ -82,12 +83,24 @@ bool SphinxRecognizer::waitUntilLoaded() {
 }
 
 void SphinxRecognizer::startLoading() {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->load != WorkerState::Load::idle) return;
+    }
+    // Only the main thread starts a load, so it stays idle meanwhile. The
+    // checks run unlocked: the audio thread's wake-ups take the lock.
+    std::optional<std::string> problem;
+    if (auto trouble = problemWithModel(files_)) {
+        problem = "The speech model for " + localeIdentifier_ + " cannot be used. " + *trouble;
+    } else if (probe_ && !modelLoads(files_, *probe_)) {
+        problem = "The speech model for " + localeIdentifier_ +
+                  " failed to load in a trial run from " + files_.acousticModel + ", " +
+                  files_.languageModel + " and " + files_.dictionary + ".";
+    }
     std::lock_guard lock(state_->mutex);
-    if (state_->load != WorkerState::Load::idle) return;
-    if (auto problem = problemWithModel(files_)) {
+    if (problem) {
         state_->load = WorkerState::Load::failed;
-        state_->loadError =
-            "The speech model for " + localeIdentifier_ + " cannot be used. " + *problem;
+        state_->loadError = std::move(*problem);
         state_->changed.notify_all();
         return;
     }

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/model_check.h"
 #include "platform/linux/model_files.h"
 #include "platform/linux/sample_converter.h"
 #include "platform/linux/sphinx_request.h"
@@ -26,7 +27,10 @@ struct WorkerState;
 // meanwhile waits in its request.
 class SphinxRecognizer final : public SpeechRecognizer {
   public:
-    SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier, ModelFiles files);
+    // With a `probe`, the model is trusted only once a probe process has
+    // loaded it; without, only its files' headers are checked.
+    SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier, ModelFiles files,
+                     std::optional<ModelProbe> probe = std::nullopt);
     ~SphinxRecognizer() override;
     SphinxRecognizer(const SphinxRecognizer&) = delete;
     SphinxRecognizer& operator=(const SphinxRecognizer&) = delete;
@@ -40,6 +44,7 @@ class SphinxRecognizer final : public SpeechRecognizer {
     // Starts loading the model if nothing has, and blocks until the load is
     // over; true when the model is ready. For tests and benchmarks.
     bool waitUntilLoaded();
+    const ModelFiles& files() const { return files_; }
 
   private:
     void startLoading();
@@ -59,6 +64,7 @@ class SphinxRecognizer final : public SpeechRecognizer {
     platform::RunLoop& mainLoop_;
     const std::string localeIdentifier_;
     const ModelFiles files_;
+    const std::optional<ModelProbe> probe_;
     const std::shared_ptr<WorkerState> state_;
     std::atomic<bool> stopping_{false};  // set by the destructor, read by the worker
     std::thread worker_;
