@@ -1,8 +1,12 @@
 // A simulated platform for unit tests: virtual time, output in memory, a
 // scripted recogniser and a microphone fed by hand. No real clock, audio or
-// sound server; everything runs on the test's thread unless a test says so.
+// sound server; everything runs on the test's thread.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -10,127 +14,165 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
+#include "platform/locale_identifier.h"
 #include "platform/platform.h"
 
 namespace scrivia::sim {
 
-using platform::Instant;
-
-class Clock : public platform::Clock {
-  public:
-    Instant now() override { return time.load(); }
-    std::atomic<Instant> time{1000.0};
+struct Clock : platform::Clock {
+    platform::Instant now() override { return time; }
+    std::atomic<platform::Instant> time = 1000.0;  // read by a test's audio thread
 };
 
 // Runs nothing by itself: `advance` runs whatever falls due, moving the clock.
-class RunLoop : public platform::RunLoop {
-  public:
-    explicit RunLoop(Clock& clock) : clock(clock) {}
-    void post(std::function<void()> task) override { postAfter(0, std::move(task)); }
-    void postAfter(double seconds, std::function<void()> task) override;
-    void scheduleRepeating(double interval, std::function<void()> block) override;
-    int run() override;
-    void quit(int status) override;
-
-    // Runs every task due within `seconds` from now, in due order.
-    void advance(double seconds);
-    std::optional<int> status;  // set by the first quit
-
-  private:
+struct RunLoop : platform::RunLoop {
     struct Timer {
-        Instant due;
+        platform::Instant due;
         double interval;  // 0 for a one-shot task
         std::uint64_t order;
         std::function<void()> task;
     };
+    explicit RunLoop(Clock& clock) : clock(clock) {}
+    void post(std::function<void()> task) override { postAfter(0, std::move(task)); }
+    void postAfter(double seconds, std::function<void()> task) override {
+        timers.push_back({clock.now() + std::max(seconds, 0.0), 0, order++, std::move(task)});
+    }
+    void scheduleRepeating(double interval, std::function<void()> block) override {
+        timers.push_back({clock.now() + interval, interval, order++, std::move(block)});
+    }
+    int run() override { throw std::logic_error("tests drive the loop with advance()"); }
+    void quit(int s) override { status = status.value_or(s); }
+
+    void advance(double seconds) {
+        const platform::Instant until = clock.now() + seconds;
+        while (!status) {
+            auto next = std::min_element(timers.begin(), timers.end(), [](auto& a, auto& b) {
+                return a.due != b.due ? a.due < b.due : a.order < b.order;
+            });
+            if (next == timers.end() || next->due > until) break;
+            clock.time = std::max(clock.now(), next->due);
+            auto task = next->task;
+            next->interval > 0 ? void(next->due += next->interval) : void(timers.erase(next));
+            task();
+        }
+        if (!status) clock.time = until;
+    }
+
     Clock& clock;
-    std::mutex mutex;
     std::vector<Timer> timers;
-    std::uint64_t nextOrder = 0;
+    std::uint64_t order = 0;
+    std::optional<int> status;  // set by the first quit
 };
 
-class Output : public platform::Output {
-  public:
-    void write(std::string line, bool droppable) override;
-    void setClosedHandler(std::function<void()> handler) override { closed = std::move(handler); }
-    std::function<void()> closed;
-    std::vector<std::string> lines;
+struct Output : platform::Output {
+    void write(std::string line, bool) override {
+        std::lock_guard lock(mutex);
+        lines.push_back(std::move(line));
+    }
     std::mutex mutex;
+    void setClosedHandler(std::function<void()> handler) override { closed = std::move(handler); }
+    std::vector<std::string> lines;
+    std::function<void()> closed;
 };
 
-class Process : public platform::Process {
-  public:
-    Process();
-    ~Process() override;
+// Background work (the stdin reader) waits for `runBackground`, which runs it
+// here after the test has written its input.
+struct Process : platform::Process {
+    Process() {
+        if (pipe(stdin) != 0) throw std::runtime_error("pipe");
+    }
+    ~Process() override {
+        for (int fd : stdin) close(fd);
+    }
     std::string currentLocaleIdentifier() override { return locale; }
     platform::Output& standardOutput() override { return output; }
-    int standardInput() override { return stdinRead; }
-    // Kept until `runBackground`, which runs it here: the reader then sees
-    // whatever `input` wrote.
-    void runInBackground(const std::string&, std::function<void()> work) override;
+    int standardInput() override { return stdin[0]; }
+    void runInBackground(const std::string&, std::function<void()> work) override {
+        background.push_back(std::move(work));
+    }
     void onTerminationRequest(std::function<void()> handler) override { terminate = handler; }
-    std::function<void()> terminate;
-    void input(const std::string& bytes, bool close);
-    void runBackground();
+    void input(const std::string& bytes, bool closeAfter) {
+        if (::write(stdin[1], bytes.data(), bytes.size()) < 0) throw std::runtime_error("stdin");
+        if (closeAfter) close(std::exchange(stdin[1], -1));
+    }
+    void runBackground() {
+        for (auto& work : std::exchange(background, {})) work();
+    }
 
     std::string locale = "fr_FR";
     Output output;
-
-  private:
-    int stdinRead = -1, stdinWrite = -1;
+    std::function<void()> terminate;
+    int stdin[2];
     std::vector<std::function<void()>> background;
 };
 
-class Request : public platform::RecognitionRequest {
-  public:
-    void append(const platform::AudioBuffer&) override { ++buffers; }
+struct Request : platform::RecognitionRequest {
+    void append(const platform::AudioBuffer&) override { ++(endCalls ? afterEnd : buffers); }
     void endAudio() override { ++endCalls; }
-    std::atomic<int> buffers{0}, endCalls{0};
+    std::atomic<int> buffers = 0, endCalls = 0, afterEnd = 0;
 };
 
-class Task : public platform::RecognitionTask {
-  public:
+struct Task : platform::RecognitionTask {
     void cancel() override { cancelled = true; }
     void partial(const std::string& text) { deliver(platform::RecognitionResult{text, false}, {}); }
     void final(const std::string& text) { deliver(platform::RecognitionResult{text, true}, {}); }
     void error(const std::string& text) { deliver({}, platform::Error{text}); }
+    void deliver(std::optional<platform::RecognitionResult> r, std::optional<platform::Error> e) {
+        auto call = handler;  // a copy: the handler may drop the task that holds it
+        call(std::move(r), std::move(e));
+    }
 
     std::shared_ptr<Request> request;
     platform::RequestSettings settings;  // as they were when the task opened
-    platform::ResultHandler handler;
+    platform::ResultHandler handler = [](auto, auto) {};
     bool cancelled = false;
-
-  private:
-    void deliver(std::optional<platform::RecognitionResult> r, std::optional<platform::Error> e);
 };
 
-class Recognizer : public platform::SpeechRecognizer {
-  public:
+struct Recognizer : platform::SpeechRecognizer {
     explicit Recognizer(std::string identifier) : identifier(std::move(identifier)) {}
     std::string localeIdentifier() override { return identifier; }
     bool supportsOnDeviceRecognition() override { return onDevice; }
     bool isAvailable() override { return available; }
     std::shared_ptr<platform::RecognitionTask> recognitionTask(
         std::shared_ptr<platform::RecognitionRequest> request,
-        platform::ResultHandler handler) override;
+        platform::ResultHandler handler) override {
+        auto task = std::make_shared<Task>();
+        task->request = std::dynamic_pointer_cast<Request>(request);
+        task->settings = request->settings;
+        task->handler = std::move(handler);
+        tasks.push_back(task);
+        return task;
+    }
 
     std::string identifier;
     bool onDevice = true, available = true;
     std::vector<std::shared_ptr<Task>> tasks;  // every task opened, in order
 };
 
-class Speech : public platform::SpeechService {
-  public:
-    std::vector<std::string> supportedLocales() override;
-    std::shared_ptr<platform::SpeechRecognizer> recognizer(const std::string& id) override;
-    // Answers at once with `authorization`; the core must still hop to main.
+struct Speech : platform::SpeechService {
+    std::vector<std::string> supportedLocales() override {
+        std::vector<std::string> ids;
+        for (auto& entry : recognizers) ids.insert(ids.begin(), entry.first);  // no order
+        return ids;
+    }
+    // Either separator, as the platforms take it.
+    std::shared_ptr<platform::SpeechRecognizer> recognizer(const std::string& id) override {
+        for (auto& key : {id, platform::underscoredIdentifier(id)})
+            if (recognizers.contains(key)) return recognizers[key];
+        return nullptr;
+    }
+    // Answers at once; the core must still hop to the main loop.
     void requestAuthorization(std::function<void(platform::AuthorizationStatus)> h) override {
         h(authorization);
     }
-    std::shared_ptr<platform::RecognitionRequest> makeRequest() override;
+    std::shared_ptr<platform::RecognitionRequest> makeRequest() override {
+        return std::make_shared<Request>();
+    }
     bool canSetPunctuation() override { return punctuationSetting; }
 
     std::map<std::string, std::shared_ptr<Recognizer>> recognizers;  // null: listed, not served
@@ -138,65 +180,98 @@ class Speech : public platform::SpeechService {
     bool punctuationSetting = true;
 };
 
-class Engine : public platform::AudioEngine {
-  public:
+struct Engine : platform::AudioEngine {
     platform::AudioFormat inputFormat() override { return format; }
-    void installTap(std::uint32_t, platform::AudioFormat, platform::TapBlock block) override;
-    void removeTap() override;
+    void installTap(std::uint32_t, platform::AudioFormat, platform::TapBlock block) override {
+        tap = std::move(block);
+    }
+    void removeTap() override { tap = nullptr; }
     void prepare() override {}
-    std::optional<platform::Error> start() override;
+    std::optional<platform::Error> start() override {
+        running = !startError;
+        return startError;
+    }
     void stop() override { running = false; }
     void setStoppedHandler(std::function<void(platform::Error)> handler) override {
         stopped = std::move(handler);
     }
-    std::function<void(platform::Error)> stopped;
     // The microphone hands over one buffer of `frames` samples of `value`.
-    void feed(float value = 0.1f, std::uint32_t frames = 2048);
+    void feed(float value = 0.1f, std::uint32_t frames = 2048) {
+        std::vector<float> samples(frames, value);
+        const float* channels[] = {samples.data()};
+        if (tap) tap(platform::AudioBuffer{channels, frames, 1, format.sampleRate});
+    }
 
-    platform::AudioFormat format{48000, 1};
+    platform::AudioFormat format;
     std::optional<platform::Error> startError;
-    bool running = false, tapInstalled = false;
-
-  private:
-    std::mutex tapMutex;
+    bool running = false;
     platform::TapBlock tap;
+    std::function<void(platform::Error)> stopped;
 };
 
-class Audio : public platform::AudioService {
-  public:
-    std::unique_ptr<platform::AudioEngine> makeEngine() override;
+struct Audio : platform::AudioService {
+    std::unique_ptr<platform::AudioEngine> makeEngine() override {
+        auto made = std::make_unique<Engine>();
+        made->format = format;
+        made->startError = startError;
+        engine = made.get();
+        return made;
+    }
     void requestMicrophoneAccess(std::function<void(bool)> handler) override { handler(granted); }
+
     bool granted = true;
     platform::AudioFormat format{48000, 1};  // of every engine made
     std::optional<platform::Error> startError;
     Engine* engine = nullptr;  // the last one made; owned by the session
 };
 
-struct Platform {
+// One run of scrivia on the simulated platform, from start-up on.
+struct Run {
     Clock clock;
     RunLoop runLoop{clock};
     Process process;
     Speech speech;
     Audio audio;
     platform::Platform view{speech, audio, runLoop, clock, process};
+    std::shared_ptr<void> app;
 
-    // Every line written so far, parsed.
-    std::vector<nlohmann::json> events();
-    // Every line but levels and "ready", short: "partial:text", "final:text",
-    // "error:code:message", "end", joined by " | ".
-    std::string transcript();
-};
-
-// One run of scrivia on the simulated platform, from start-up on.
-struct Run : Platform {
-    // Serves fr_FR, starts with `args` and runs what is due at once.
-    void start(std::vector<std::string> args = {});
+    // Serves fr_FR unless told otherwise, starts with `args`, runs what is due.
+    void start(std::vector<std::string> args = {}) {
+        if (!speech.recognizers.contains("fr_FR")) serve("fr_FR");
+        app = app::start(std::move(args), view);
+        runLoop.advance(0);
+    }
+    Recognizer& serve(const std::string& id) {
+        return *(speech.recognizers[id] = std::make_shared<Recognizer>(id));
+    }
     Engine& engine() { return *audio.engine; }
     Recognizer& recognizer() { return *speech.recognizers.at("fr_FR"); }
-    Task& task(std::size_t i);  // the i-th task opened; fails the test if there is none
     Task& current() { return task(recognizer().tasks.size() - 1); }
+    Task& task(std::size_t i) {  // the i-th task opened; a failure, not a crash, if none
+        static Task none;
+        if (i < recognizer().tasks.size()) return *recognizer().tasks[i];
+        ADD_FAILURE() << "no task " << i;
+        return none;
+    }
 
-    std::shared_ptr<void> app;
+    std::vector<nlohmann::json> events() {
+        std::vector<nlohmann::json> parsed;
+        for (auto& line : process.output.lines) parsed.push_back(nlohmann::json::parse(line));
+        return parsed;
+    }
+    // Every line but levels and "ready", short: "partial:text", "final:text",
+    // "error:code:message", "end", joined by " | ".
+    std::string transcript() {
+        std::string said;
+        for (auto& event : events()) {
+            const std::string type = event["type"];
+            if (type == "level" || type == "ready") continue;
+            said += (said.empty() ? "" : " | ") + type;
+            for (const char* member : {"text", "code", "message"})
+                if (event.contains(member)) said += ":" + event[member].get<std::string>();
+        }
+        return said;
+    }
 };
 
 }  // namespace scrivia::sim

@@ -2,6 +2,9 @@
 // the segment rules in place, errors, the orderly stop, and faults from outside.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "sim/sim_platform.h"
 
 namespace scrivia {
@@ -42,8 +45,7 @@ TEST(Session, RequestsAskForDictationWithPartialResults) {
          }) {
         sim::Run run;
         run.speech.punctuationSetting = r.canPunctuate;
-        run.speech.recognizers["fr_FR"] = std::make_shared<sim::Recognizer>("fr_FR");
-        run.recognizer().onDevice = r.onDevice;
+        run.serve("fr_FR").onDevice = r.onDevice;
         run.start(r.args);
         const auto& settings = run.current().settings;
         EXPECT_TRUE(settings.shouldReportPartialResults);
@@ -85,6 +87,22 @@ TEST(Session, AudioGoesToTheCurrentRequestOnlyAndDrivesTheMeter) {
     EXPECT_EQ(first.request->buffers, 1);
     EXPECT_EQ(run.current().request->buffers, 1);
     EXPECT_EQ(run.events().at(1), (nlohmann::json{{"type", "level"}, {"value", 0.3}}));
+}
+
+TEST(Session, NoBufferReachesARequestAfterItsAudioEnded) {
+    sim::Run run;
+    run.start();
+    std::atomic<bool> done = false;
+    std::thread audio([&] {
+        while (!done) run.engine().feed();
+    });
+    for (int i = 0; i < 200; ++i) {
+        run.current().partial("word " + std::to_string(i));
+        run.runLoop.advance(1.3);
+    }
+    done = true;
+    audio.join();
+    for (auto& task : run.recognizer().tasks) EXPECT_EQ(task->request->afterEnd, 0);
 }
 
 TEST(Session, TheAgeCapClosesASegmentWithTextAndRenewsASilentOne) {
@@ -140,7 +158,7 @@ TEST(Stop, NothingHeardNothingOwedEndsAtOnceWithTheAudioTornDown) {
     stop(run);
     EXPECT_EQ(run.transcript(), "end");
     EXPECT_EQ(run.runLoop.status, 0);
-    EXPECT_FALSE(run.engine().tapInstalled);
+    EXPECT_FALSE(run.engine().tap);
     EXPECT_FALSE(run.engine().running);
     EXPECT_TRUE(run.current().cancelled);
 }
@@ -164,7 +182,7 @@ TEST(Stop, AFinalInTimeEndsBeforeTheDeadlineAndNoFinalFlushesTheLatestText) {
                                         (finalComes ? "Hello there." : "hello there") + " | end");
         EXPECT_EQ(run.events().back()["type"], "end");
         EXPECT_EQ(run.task(0).request->endCalls, 1) << "the watchdog is idle while stopping";
-        EXPECT_FALSE(run.engine().tapInstalled);
+        EXPECT_FALSE(run.engine().tap);
     }
 }
 
@@ -199,7 +217,7 @@ TEST(Faults, ASecondSignalEndsTheStopAtOnce) {
     run.process.terminate();
     EXPECT_EQ(run.transcript(), "partial:hello | final:hello | end");
     EXPECT_EQ(run.runLoop.status, 0);
-    EXPECT_FALSE(run.engine().tapInstalled);
+    EXPECT_FALSE(run.engine().tap);
 }
 
 TEST(Faults, ALostMicrophoneSettlesWhatIsOwedInSpokenOrderThenEndsWithNoMic) {
@@ -223,7 +241,7 @@ TEST(Faults, AHostThatHasGoneEndsTheRunAndReleasesTheMicrophone) {
     run.process.output.closed();
     run.runLoop.advance(0);
     EXPECT_EQ(run.runLoop.status, 1);
-    EXPECT_FALSE(run.engine().tapInstalled);
+    EXPECT_FALSE(run.engine().tap);
     EXPECT_FALSE(run.engine().running);
     EXPECT_EQ(run.transcript(), "partial:unheard") << "nothing more is written";
 }

@@ -15,8 +15,7 @@ TEST(Startup, CatalogueIsSortedWithItsOnDeviceSubsequenceAndEndsTheRunWithoutEnd
     sim::Run run;
     for (auto [id, onDevice] :
          {std::pair{"fr_FR", true}, {"en_US", true}, {"de_DE", false}, {"en-GB", true}}) {
-        run.speech.recognizers[id] = std::make_shared<sim::Recognizer>(id);
-        run.speech.recognizers[id]->onDevice = onDevice;
+        run.serve(id).onDevice = onDevice;
     }
     run.speech.recognizers["es_ES"] = nullptr;  // listed, but no recogniser for it
     run.start({"--list", "--locale", "xx"});
@@ -68,7 +67,7 @@ TEST(Startup, PermissionChain) {
         sim::Run run;
         run.speech.authorization = r.speech;
         run.audio.granted = r.mic;
-        run.speech.recognizers["fr_FR"] = std::make_shared<sim::Recognizer>("fr_FR");
+        run.serve("fr_FR");
         run.recognizer().available = r.available;
         run.start({"--locale", "fr_FR"});
         EXPECT_EQ(run.transcript(), r.said.empty() ? "" : r.said + " | end") << r.speech;
@@ -85,7 +84,7 @@ TEST(Startup, StopEndOfInputOrASignalBeforeTheSessionWritesEndAlone) {
     for (auto [input, close] :
          {std::pair{"stop\n", false}, {"", true}, {"other\n", true}, {"signal", false}}) {
         sim::Run run;
-        run.speech.recognizers["fr_FR"] = std::make_shared<sim::Recognizer>("fr_FR");
+        run.serve("fr_FR");
         run.app = app::start({}, run.view);  // permissions answered, not yet handled
         if (input == std::string("signal")) {
             run.process.terminate();
