@@ -1,7 +1,8 @@
-// The process service: the locale from the environment.
+// The process service: the locale from the environment, and termination signals.
 #include "platform/linux/process.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 namespace scrivia::platform::linux_ {
 namespace {
@@ -24,6 +25,18 @@ TEST(LocaleIdentifierTest, FollowsTheCLibrarysPrecedenceAndKeepsLanguageAndTerri
             << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-") << " "
             << (c.lang ? c.lang : "-");
     }
+}
+
+TEST(ProcessTest, EachTerminationSignalRunsTheHandlerOnTheMainLoop) {
+    RunLoop loop;
+    Process process(loop);
+    int handled = 0;
+    process.onTerminationRequest([&] {
+        if (++handled == 3) loop.quit(0);
+    });
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) raise(signal);
+    EXPECT_EQ(loop.run(), 0);
+    EXPECT_EQ(handled, 3);
 }
 
 }  // namespace
