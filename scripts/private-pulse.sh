@@ -46,6 +46,9 @@ start() {
     mkdir -p "$DIR/home" "$DIR/config/pulse" "$DIR/runtime" "$DIR/state"
     chmod 700 "$DIR/runtime"
     echo "autospawn = no" >"$DIR/config/pulse/client.conf"
+    # A daemon that was killed leaves its FIFO behind, and the pipe source
+    # refuses to start on one it did not make.
+    rm -f "$DIR/mic.fifo"
     # The socket comes last, so a client that gets in finds the microphone there.
     cat >"$DIR/default.pa" <<EOF
 .fail

@@ -5,10 +5,10 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <pulse/def.h>
-#include <pulse/error.h>
 
+#include <atomic>
 #include <future>
+#include <mutex>
 
 #include "platform/linux/microphone.h"
 #include "support/private_pulse.h"
@@ -19,12 +19,11 @@ namespace {
 using namespace scrivia::testing;
 
 constexpr std::uint32_t kFrames = 2048;
-const auto in10s = [] { return SteadyClock::now() + 10s; };
 
-bool eventually(const std::function<bool()>& done) {
-    for (const auto deadline = in10s(); !done(); std::this_thread::sleep_for(1ms)) {
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds within = 10s) {
+    for (const auto deadline = SteadyClock::now() + within; !done();
+         std::this_thread::sleep_for(1ms))
         if (SteadyClock::now() > deadline) return false;
-    }
     return true;
 }
 
@@ -42,7 +41,7 @@ class PulseEngineTest : public ::testing::Test {
         // libpulse here reaches only the private server.
         for (const std::string& variable : server_->clientEnvironment())
             putenv(strdup(variable.c_str()));
-        server_->clear();
+        server_->drain();
     }
     static inline std::unique_ptr<PrivatePulse> server_;
 };
@@ -60,21 +59,21 @@ TEST_F(PulseEngineTest, DeliversWholeBuffersOfExactSamplesOnTheAudioThread) {
         pthread_getname_np(pthread_self(), thread, sizeof thread);
         std::lock_guard lock(mutex);
         if (buffer.frameLength != kFrames || buffer.channelCount != 2 ||
-            buffer.sampleRate != 16000 || std::string(thread) != "audio") {
-            ++oddBuffers;
-            return;
-        }
+            buffer.sampleRate != 16000 || std::string(thread) != "audio")
+            return void(++oddBuffers);
         left.insert(left.end(), buffer.floatChannelData[0], buffer.floatChannelData[0] + kFrames);
         right.insert(right.end(), buffer.floatChannelData[1], buffer.floatChannelData[1] + kFrames);
     });
     ASSERT_EQ(engine.start(), std::nullopt);
-    ASSERT_TRUE(server_->waitUntilRecording(in10s()));
-    // A ramp over a few buffers and a remainder; 16-bit samples are exact in floats.
+    ASSERT_TRUE(server_->waitUntilRecording(SteadyClock::now() + 10s));
+    // A ramp over a few buffers and a remainder, then silence that pushes its
+    // last frames out; 16-bit samples are exact in floats.
     constexpr std::size_t kRamp = 3 * kFrames + 500;
-    Samples ramp(kRamp);
+    std::vector<std::int16_t> ramp(kRamp + 4800);
     for (std::size_t i = 0; i < kRamp; ++i) ramp[i] = std::int16_t(4 * (i + 1));
-    server_->play(ramp);
-    server_->playSilence(0.3);  // pushes the ramp's last frames out in a whole buffer
+    const int fifo = open((server_->directory() / "mic.fifo").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_EQ(write(fifo, ramp.data(), ramp.size() * 2), ssize_t(ramp.size() * 2));
+    close(fifo);
     std::size_t start = 0;
     ASSERT_TRUE(eventually([&] {
         std::lock_guard lock(mutex);
@@ -91,6 +90,7 @@ TEST_F(PulseEngineTest, DeliversWholeBuffersOfExactSamplesOnTheAudioThread) {
 }
 
 TEST_F(PulseEngineTest, RemovingTheTapWaitsForTheBlockAndStopsAndRestartsSafely) {
+    auto feeder = server_->feed();
     PulseEngine engine;
     std::atomic<int> calls{0};
     std::atomic<bool> inside{false};
@@ -118,6 +118,37 @@ TEST_F(PulseEngineTest, RemovingTheTapWaitsForTheBlockAndStopsAndRestartsSafely)
     EXPECT_TRUE(eventually([&] { return calls > before; }));
 }
 
+// A server that comes back at once is recorded again with no word to the
+// core; one that stays gone is reported, once, after the engine gave up.
+TEST_F(PulseEngineTest, RecoversFromARestartedServerAndReportsAGoneOneOnce) {
+    auto feeder = server_->feed();
+    PulseEngine engine;
+    std::atomic<int> calls{0}, stopped{0};
+    engine.installTap(kFrames, engine.inputFormat(), [&](const AudioBuffer&) { ++calls; });
+    engine.setStoppedHandler([&](Error error) {
+        EXPECT_NE(error.description, "");
+        ++stopped;
+    });
+    ASSERT_EQ(engine.start(), std::nullopt);
+    ASSERT_TRUE(eventually([&] { return calls > 0; }));
+    ASSERT_TRUE(server_->kill());
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(server_->restart());
+    feeder = server_->feed();
+    const int before = calls;
+    EXPECT_TRUE(eventually([&] { return calls > before + 5; })) << "no buffers after the restart";
+    EXPECT_EQ(stopped, 0);
+
+    ASSERT_TRUE(server_->kill());
+    const auto lost = SteadyClock::now();
+    EXPECT_TRUE(eventually([&] { return stopped > 0; }));
+    EXPECT_GT(SteadyClock::now() - lost, 2.5s) << "gave up without trying for long";
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(stopped, 1);
+    engine.stop();
+    ASSERT_TRUE(server_->restart());
+}
+
 TEST_F(PulseEngineTest, MicrophoneAccessIsDeniedOnlyByAServerThatRefusesUs) {
     EXPECT_TRUE(askAccess());
     // A TCP listener on the same server that wants a cookie we do not have.
@@ -128,10 +159,9 @@ TEST_F(PulseEngineTest, MicrophoneAccessIsDeniedOnlyByAServerThatRefusesUs) {
     ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
     close(probe);
     const std::string port = std::to_string(ntohs(address.sin_port));
-    ASSERT_TRUE(server_->runClient({"/usr/bin/pactl", "load-module", "module-native-protocol-tcp",
-                                    "port=" + port, "listen=127.0.0.1", "auth-anonymous=0",
-                                    "auth-cookie=" + (server_->directory() / "cookie").string()}))
-        << server_->daemonLog();
+    ASSERT_TRUE(server_->pactl({"load-module", "module-native-protocol-tcp", "port=" + port,
+                                "listen=127.0.0.1", "auth-anonymous=0",
+                                "auth-cookie=" + (server_->directory() / "cookie").string()}));
     std::ofstream(server_->directory() / "wrong-cookie") << std::string(256, 'x');
     setenv("PULSE_COOKIE", (server_->directory() / "wrong-cookie").c_str(), 1);
     setenv("PULSE_SERVER", ("tcp:127.0.0.1:" + port).c_str(), 1);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -16,6 +17,15 @@ namespace scrivia::platform::linux_ {
 namespace {
 constexpr const char* kClientName = "scrivia";
 constexpr std::size_t kSampleBytes = sizeof(float);
+// A restarting server is back well within this; a microphone that is not has gone.
+constexpr pa_usec_t kRecoveryTime = 3 * PA_USEC_PER_SEC;
+constexpr pa_usec_t kRetryInterval = 200 * PA_USEC_PER_MSEC;
+
+timeval fromNow(pa_usec_t delay) {
+    timeval when{};
+    pa_gettimeofday(&when);
+    return *pa_timeval_add(&when, delay);
+}
 }  // namespace
 
 class PulseEngine::Lock {
@@ -95,8 +105,7 @@ std::optional<Error> PulseEngine::connect() {
     releaseContext();  // one that failed earlier, or that the server dropped
     context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kClientName);
     if (context_ == nullptr) return Error{pa_strerror(PA_ERR_INTERNAL)};
-    pa_context_set_state_callback(
-        context_, [](pa_context*, void* engine) { signalLoop(engine); }, this);
+    pa_context_set_state_callback(context_, onContextState, this);
     const int result = connectToServer(context_, waiting());
     if (result == PA_OK) return std::nullopt;
     releaseContext();
@@ -184,9 +193,7 @@ void PulseEngine::prepare() {
 std::optional<Error> PulseEngine::start() {
     {
         Lock lock(mainloop_);
-        if (stream_ != nullptr && PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
-            return std::nullopt;  // already running
-        }
+        if (running_) return std::nullopt;
         releaseStream();  // one the server ended
     }
     const AudioFormat format = [this] {
@@ -196,25 +203,43 @@ std::optional<Error> PulseEngine::start() {
     const AudioFormat chosen =
         format.sampleRate > 0 && format.channelCount > 0 ? format : inputFormat();
     if (auto error = connect()) return error;
-
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32NE;
     if (chosen.channelCount == 0 || chosen.channelCount > PA_CHANNELS_MAX ||
         !(chosen.sampleRate >= 1 && chosen.sampleRate <= PA_RATE_MAX)) {
         return Error{pa_strerror(PA_ERR_NOTSUPPORTED)};
     }
-    spec.rate = static_cast<std::uint32_t>(std::lround(chosen.sampleRate));
-    spec.channels = static_cast<std::uint8_t>(chosen.channelCount);
 
     Lock lock(mainloop_);
+    streamRate_ = static_cast<double>(std::lround(chosen.sampleRate));
+    streamChannels_ = chosen.channelCount;
+    if (!openStream(nullptr)) return contextError();
+    const bool settled = waitUntil([this] {
+        const pa_stream_state_t state = pa_stream_get_state(stream_);
+        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+    });
+    if (settled && pa_stream_get_state(stream_) == PA_STREAM_READY) {
+        const char* source = pa_stream_get_device_name(stream_);
+        chosenSource_ = source != nullptr ? source : "";
+        const char* named = std::getenv("PULSE_SOURCE");
+        wanted_ = named != nullptr && *named != 0 ? named : "@DEFAULT_SOURCE@";
+        running_ = true;
+        return std::nullopt;
+    }
+    Error error = settled ? contextError() : Error{pa_strerror(PA_ERR_TIMEOUT)};
+    releaseStream();
+    return error;
+}
+
+bool PulseEngine::openStream(const char* source) {
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_FLOAT32NE;
+    spec.rate = static_cast<std::uint32_t>(streamRate_);
+    spec.channels = static_cast<std::uint8_t>(streamChannels_);
     stream_ = pa_stream_new(context_, "dictation", &spec, nullptr);
-    if (stream_ == nullptr) return contextError();
-    streamChannels_ = spec.channels;
-    streamRate_ = spec.rate;
+    if (stream_ == nullptr) return false;
     resetStorage();
-    pa_stream_set_state_callback(
-        stream_, [](pa_stream*, void* engine) { signalLoop(engine); }, this);
+    pa_stream_set_state_callback(stream_, onStreamState, this);
     pa_stream_set_read_callback(stream_, onStreamRead, this);
+    pa_stream_set_moved_callback(stream_, onStreamMoved, this);
 
     // Ask for fragments of about one tap buffer; left to itself the server may
     // hand over seconds at once, and levels and partial results would come in bursts.
@@ -226,25 +251,20 @@ std::optional<Error> PulseEngine::start() {
     attributes.fragsize = bufferSize_ > 0
                               ? static_cast<std::uint32_t>(bufferSize_ * pa_frame_size(&spec))
                               : static_cast<std::uint32_t>(-1);
-    if (pa_stream_connect_record(stream_, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
-        Error error = contextError();
+    if (pa_stream_connect_record(stream_, source, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
         releaseStream();
-        return error;
+        return false;
     }
-    const bool settled = waitUntil([this] {
-        const pa_stream_state_t state = pa_stream_get_state(stream_);
-        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-    });
-    if (settled && pa_stream_get_state(stream_) == PA_STREAM_READY) return std::nullopt;
-    Error error = settled ? contextError() : Error{pa_strerror(PA_ERR_TIMEOUT)};
-    releaseStream();
-    return error;
+    return true;
 }
 
 void PulseEngine::stop() {
     if (mainloop_ == nullptr) return;
     {
         Lock lock(mainloop_);
+        running_ = false;
+        if (retryTick_ != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(retryTick_);
+        retryTick_ = nullptr;
         releaseStream();
         releaseContext();
     }
@@ -253,10 +273,109 @@ void PulseEngine::stop() {
     mainloop_ = nullptr;
 }
 
+void PulseEngine::onContextState(pa_context* context, void* engine) {
+    auto* self = static_cast<PulseEngine*>(engine);
+    signalLoop(engine);  // start and inputFormat wait for this
+    if (!self->running_) return;
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (!PA_CONTEXT_IS_GOOD(state)) return self->lose(self->contextError());
+    if (state != PA_CONTEXT_READY || !self->attempting_) return;
+    // Reconnected: find out what the wanted source is before recording it.
+    pa_operation* operation =
+        pa_context_get_source_info_by_name(context, self->wanted_.c_str(), onSourceInfo, self);
+    if (operation == nullptr) return self->lose(self->contextError());
+    pa_operation_unref(operation);
+}
+
+void PulseEngine::onStreamState(pa_stream* stream, void* engine) {
+    auto* self = static_cast<PulseEngine*>(engine);
+    signalLoop(engine);
+    if (!self->running_) return;
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (!PA_STREAM_IS_GOOD(state)) return self->lose(self->contextError());
+    if (state != PA_STREAM_READY || self->retryTick_ == nullptr) return;
+    // Recovered: the tap goes on receiving buffers from the new stream.
+    pa_threaded_mainloop_get_api(self->mainloop_)->time_free(self->retryTick_);
+    self->retryTick_ = nullptr;
+    self->attempting_ = false;
+}
+
+void PulseEngine::onStreamMoved(pa_stream* stream, void* engine) {
+    auto* self = static_cast<PulseEngine*>(engine);
+    if (!self->running_) return;
+    pa_operation* operation = pa_context_get_source_info_by_index(
+        self->context_, pa_stream_get_device_index(stream), onSourceInfo, self);
+    if (operation == nullptr) return self->lose(self->contextError());
+    pa_operation_unref(operation);
+}
+
+// The source the server moved us to, or the one recovery would record from:
+// a microphone is fine; the monitor of a sound output is not, unless start
+// got exactly that one (the user's PULSE_SOURCE or the default they set).
+void PulseEngine::onSourceInfo(pa_context*, const pa_source_info* info, int last, void* engine) {
+    auto* self = static_cast<PulseEngine*>(engine);
+    if (!self->running_ || last > 0) return;
+    if (last < 0 || info == nullptr) return self->lose(self->contextError());
+    if (info->monitor_of_sink != PA_INVALID_INDEX && self->chosenSource_ != info->name) {
+        return self->lose(Error{"The only source left is the monitor of a sound output"});
+    }
+    if (self->stream_ == nullptr && self->attempting_ && !self->openStream(info->name)) {
+        self->lose(self->contextError());
+    }
+}
+
+void PulseEngine::lose(Error why) {
+    attempting_ = false;                // whatever was on its way has failed
+    if (retryTick_ != nullptr) return;  // recovering already: the next tick tries again
+    lost_ = std::move(why);
+    giveUpAt_ = pa_rtclock_now() + kRecoveryTime;
+    const timeval when = fromNow(0);
+    retryTick_ = pa_threaded_mainloop_get_api(mainloop_)->time_new(
+        pa_threaded_mainloop_get_api(mainloop_), &when, onRetryTick, this);
+}
+
+void PulseEngine::onRetryTick(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                              void* engine) {
+    auto* self = static_cast<PulseEngine*>(engine);
+    if (pa_rtclock_now() >= self->giveUpAt_) return self->giveUp();
+    if (!self->attempting_) self->attempt();
+    const timeval next = fromNow(kRetryInterval);
+    api->time_restart(event, &next);
+}
+
+// One step towards a new stream: a new context if the server went, then
+// (once it is ready) the wanted source's details, then the stream.
+void PulseEngine::attempt() {
+    releaseStream();
+    attempting_ = true;
+    if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY) {
+        return onContextState(context_, this);
+    }
+    releaseContext();
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kClientName);
+    if (context_ == nullptr) {
+        attempting_ = false;
+        return;
+    }
+    pa_context_set_state_callback(context_, onContextState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        attempting_ = false;
+    }
+}
+
+void PulseEngine::giveUp() {
+    running_ = false;
+    pa_threaded_mainloop_get_api(mainloop_)->time_free(retryTick_);
+    retryTick_ = nullptr;
+    releaseContext();
+    if (stoppedHandler_) stoppedHandler_(lost_);
+}
+
 void PulseEngine::releaseStream() {
     if (stream_ == nullptr) return;
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;

@@ -1,7 +1,13 @@
 // The microphone through PulseAudio: a record stream on the default source,
 // read on libpulse's own thread ("audio") and handed to the tap in buffers of
-// exactly the tap's size.
+// exactly the tap's size. A stream or server lost while running is replaced
+// from the default source for up to three seconds, and never by the monitor
+// of a sound output unless that is what the user chose; then the stopped
+// handler runs, ON THE AUDIO THREAD WITH LIBPULSE'S LOCK HELD: it must only
+// post, never call back into the engine.
 #pragma once
+
+#include <pulse/pulseaudio.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -11,10 +17,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-
-struct pa_context;
-struct pa_stream;
-struct pa_threaded_mainloop;
 
 namespace scrivia::platform::linux_ {
 
@@ -50,8 +52,23 @@ class PulseEngine final : public platform::AudioEngine {
     bool waitUntil(const std::function<bool()>& done);
     // The server's description of the context's last error.
     Error contextError() const;
+    // Makes a record stream on `source` (null: the default) and asks the
+    // server for it, without waiting; false if it could not even ask. Lock held.
+    bool openStream(const char* source);
     void releaseStream();
     void releaseContext();
+    // Recovery, all on the audio thread with the lock held. `lose` starts it
+    // (or lets the next tick try again); each tick takes one step, until a new
+    // stream is ready or the time is up.
+    void lose(Error why);
+    void attempt();
+    void giveUp();
+    static void onRetryTick(pa_mainloop_api* api, pa_time_event* event, const timeval*,
+                            void* engine);
+    static void onContextState(pa_context* context, void* engine);
+    static void onStreamState(pa_stream* stream, void* engine);
+    static void onStreamMoved(pa_stream* stream, void* engine);
+    static void onSourceInfo(pa_context*, const pa_source_info* info, int last, void* engine);
     // Sizes the tap storage for the stream's channels. Lock held.
     void resetStorage();
     // Takes `size` bytes of interleaved float samples (null: a hole, taken as
@@ -64,10 +81,17 @@ class PulseEngine final : public platform::AudioEngine {
 
     // Touched only by the thread that owns the engine.
     pa_threaded_mainloop* mainloop_ = nullptr;
-    pa_context* context_ = nullptr;
-    pa_stream* stream_ = nullptr;
 
     // Shared with the audio thread: guarded by libpulse's lock while mainloop_ exists.
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    bool running_ = false;                // from a successful start until stop or giving up
+    std::string wanted_;                  // what recovery records: PULSE_SOURCE, or the default
+    std::string chosenSource_;            // the source start got: a monitor there was asked for
+    pa_time_event* retryTick_ = nullptr;  // set while recovering
+    pa_usec_t giveUpAt_ = 0;
+    bool attempting_ = false;  // a new context or stream is on its way
+    Error lost_;               // why the microphone was first lost
     TapBlock block_;
     std::function<void(Error)> stoppedHandler_;
     std::uint32_t bufferSize_ = 0;
