@@ -39,8 +39,10 @@ class PulseEngineTest : public ::testing::Test {
     static void TearDownTestSuite() { server_.reset(); }
     void SetUp() override {
         // libpulse here reaches only the private server.
-        for (const std::string& variable : server_->clientEnvironment())
-            putenv(strdup(variable.c_str()));
+        for (const std::string& variable : server_->clientEnvironment()) {
+            const auto equals = variable.find('=');
+            setenv(variable.substr(0, equals).c_str(), variable.c_str() + equals + 1, 1);
+        }
         server_->drain();
     }
     static inline std::unique_ptr<PrivatePulse> server_;
