@@ -9,63 +9,11 @@
 
 #include "support/private_pulse.h"
 #include "support/recordings.h"
+#include "support/scrivia_run.h"
 
 namespace {
 
-using json = nlohmann::json;
 using namespace scrivia::testing;
-
-constexpr auto kBound = 60s;  // every wait: a hang fails the test instead of blocking CI
-const json kReady = {{"type", "ready"}, {"locale", "en-US"}, {"onDevice", true}};
-const json kEnd = {{"type", "end"}};
-
-std::string field(const json& event, const char* key) {
-    auto value = event.find(key);
-    return value != event.end() && value->is_string() ? value->get<std::string>() : "";
-}
-
-// One run of build/scrivia; every event it prints is kept, with when it was read.
-struct Scrivia {
-    Scrivia(std::vector<std::string> args, std::vector<std::string> environment)
-        : child((args.insert(args.begin(), SCRIVIA_BINARY), args), std::move(environment)) {}
-
-    // Reads events until one satisfies `wanted` (with none given, until the
-    // deadline or the end of output).
-    std::optional<json> until(const std::function<bool(const json&)>& wanted,
-                              SteadyClock::time_point deadline) {
-        while (auto line = child.readLine(deadline)) {
-            events.push_back(json::parse(*line, nullptr, false));
-            times.push_back(SteadyClock::now());
-            EXPECT_TRUE(events.back().is_object()) << "not an event line: " << *line;
-            if (wanted && wanted(events.back())) return events.back();
-        }
-        return std::nullopt;
-    }
-    // Reads to the end; the exit status. The last line is "end", nothing
-    // reaches stderr.
-    std::optional<int> finish() {
-        until(nullptr, SteadyClock::now() + kBound);
-        auto status = child.wait(SteadyClock::now() + kBound);
-        EXPECT_EQ(child.errors(), "") << "scrivia wrote to stderr";
-        return status;
-    }
-    std::vector<json> ofType(const std::string& type) const {
-        std::vector<json> found;
-        for (const json& e : events) {
-            if (field(e, "type") == type) found.push_back(e);
-        }
-        return found;
-    }
-    std::string dump() const {
-        std::string text;
-        for (const auto& e : events) text += e.dump() + "\n";
-        return text;
-    }
-
-    ChildProcess child;
-    std::vector<json> events;
-    std::vector<SteadyClock::time_point> times;
-};
 
 class LiveDictation : public ::testing::Test {
   protected:

@@ -111,6 +111,11 @@ class ChildProcess {
 };
 
 // A daemon started by scripts/private-pulse.sh in a folder of its own.
+inline std::string slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 class PrivatePulse {
   public:
     PrivatePulse() {
@@ -173,10 +178,6 @@ class PrivatePulse {
 
   private:
     static constexpr const char* kScript = SCRIVIA_SOURCE_DIR "/scripts/private-pulse.sh";
-    static std::string slurp(const std::filesystem::path& path) {
-        std::ifstream in(path);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
     bool script(const char* command) const {
         ChildProcess child({"/bin/bash", kScript, command, dir_.string()}, {"PATH=/usr/bin:/bin"});
         child.closeStdin();
