@@ -244,6 +244,17 @@ struct Run {
     Recognizer& serve(const std::string& id) {
         return *(speech.recognizers[id] = std::make_shared<Recognizer>(id));
     }
+    // The current request hears `words`, then `seconds` pass.
+    void say(const std::string& words, double seconds = 0) {
+        current().partial(words);
+        runLoop.advance(seconds);
+    }
+    // The host writes "stop".
+    void stop() {
+        process.input("stop\n", false);
+        process.runBackground();
+        runLoop.advance(0);
+    }
     Engine& engine() { return *audio.engine; }
     Recognizer& recognizer() { return *speech.recognizers.at("fr_FR"); }
     Task& current() { return task(recognizer().tasks.size() - 1); }

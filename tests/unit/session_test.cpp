@@ -10,15 +10,16 @@
 namespace scrivia {
 namespace {
 
-void stop(sim::Run& run) {
-    run.process.input("stop\n", false);
-    run.process.runBackground();
-    run.runLoop.advance(0);
-}
-
-TEST(Session, AnUtteranceBecomesPartialsThenAFinalAfterThePause) {
+// A run that has started: "ready" is written, the first request listens.
+struct Listening : ::testing::Test {
+    void SetUp() override { run.start(); }
     sim::Run run;
-    run.start();
+};
+using Session = Listening;
+using Stop = Listening;
+using Faults = Listening;
+
+TEST_F(Session, AnUtteranceBecomesPartialsThenAFinalAfterThePause) {
     auto& first = run.current();
     first.partial("");
     first.partial("caf\u00e9");
@@ -32,7 +33,7 @@ TEST(Session, AnUtteranceBecomesPartialsThenAFinalAfterThePause) {
     EXPECT_EQ(run.transcript(), "partial:caf\u00e9 | partial:caf\u00e9 | final:Caf\u00e9.");
 }
 
-TEST(Session, RequestsAskForDictationWithPartialResults) {
+TEST(SessionStart, RequestsAskForDictationWithPartialResults) {
     struct Row {
         std::vector<std::string> args;
         bool onDevice, canPunctuate;
@@ -55,7 +56,7 @@ TEST(Session, RequestsAskForDictationWithPartialResults) {
     }
 }
 
-TEST(Session, AMicrophoneThatCannotStartEndsTheRunBeforeReady) {
+TEST(SessionStart, AMicrophoneThatCannotStartEndsTheRunBeforeReady) {
     const std::string noMic = "error:no-mic:Aucun micro utilisable | end";
     for (auto [format, error, said] : std::vector<
              std::tuple<platform::AudioFormat, std::optional<platform::Error>, std::string>>{
@@ -76,9 +77,7 @@ TEST(Session, AMicrophoneThatCannotStartEndsTheRunBeforeReady) {
     }
 }
 
-TEST(Session, AudioGoesToTheCurrentRequestOnlyAndDrivesTheMeter) {
-    sim::Run run;
-    run.start();
+TEST_F(Session, AudioGoesToTheCurrentRequestOnlyAndDrivesTheMeter) {
     auto& first = run.current();
     run.engine().feed(0.025f);
     first.partial("one");
@@ -89,34 +88,26 @@ TEST(Session, AudioGoesToTheCurrentRequestOnlyAndDrivesTheMeter) {
     EXPECT_EQ(run.events().at(1), (nlohmann::json{{"type", "level"}, {"value", 0.3}}));
 }
 
-TEST(Session, NoBufferReachesARequestAfterItsAudioEnded) {
-    sim::Run run;
-    run.start();
+TEST_F(Session, NoBufferReachesARequestAfterItsAudioEnded) {
     std::atomic<bool> done = false;
     std::thread audio([&] {
         while (!done) run.engine().feed();
     });
     for (int i = 0; i < 200; ++i) {
-        run.current().partial("word " + std::to_string(i));
-        run.runLoop.advance(1.3);
+        run.say("word " + std::to_string(i), 1.3);
     }
     done = true;
     audio.join();
     for (auto& task : run.recognizer().tasks) EXPECT_EQ(task->request->afterEnd, 0);
 }
 
-TEST(Session, TheAgeCapClosesASegmentWithTextAndRenewsASilentOne) {
-    sim::Run run;
-    run.start();
+TEST_F(Session, TheAgeCapClosesASegmentWithTextAndRenewsASilentOne) {
     for (int second = 0; second < 44; ++second) {
-        run.current().partial("word " + std::to_string(second));
-        run.runLoop.advance(1.0);
+        run.say("word " + std::to_string(second), 1.0);
     }
-    run.current().partial("word 44");
-    run.runLoop.advance(0.9);
+    run.say("word 44", 0.9);
     EXPECT_EQ(run.recognizer().tasks.size(), 1u);
-    run.current().partial("word 45");
-    run.runLoop.advance(0.4);
+    run.say("word 45", 0.4);
     ASSERT_EQ(run.recognizer().tasks.size(), 2u) << "cut while the text still changes";
     EXPECT_EQ(run.task(0).request->endCalls, 1);
 
@@ -130,11 +121,8 @@ TEST(Session, TheAgeCapClosesASegmentWithTextAndRenewsASilentOne) {
     EXPECT_TRUE(run.transcript().ends_with("partial:word 45"));
 }
 
-TEST(Session, ErrorsOfTheCurrentRequestSettleItsTextAndTheFifthInSixSecondsEndsTheRun) {
-    sim::Run run;
-    run.start();
-    run.current().partial("owed");
-    run.runLoop.advance(1.3);
+TEST_F(Session, ErrorsOfTheCurrentRequestSettleItsTextAndTheFifthInSixSecondsEndsTheRun) {
+    run.say("owed", 1.3);
     run.task(0).error("lost");  // a closed request's error settles its text, uncounted
     run.current().partial("heard");
     for (int i = 0; i < 4; ++i) {
@@ -152,10 +140,8 @@ TEST(Session, ErrorsOfTheCurrentRequestSettleItsTextAndTheFifthInSixSecondsEndsT
     EXPECT_EQ(run.runLoop.status, 1);
 }
 
-TEST(Stop, NothingHeardNothingOwedEndsAtOnceWithTheAudioTornDown) {
-    sim::Run run;
-    run.start();
-    stop(run);
+TEST_F(Stop, NothingHeardNothingOwedEndsAtOnceWithTheAudioTornDown) {
+    run.stop();
     EXPECT_EQ(run.transcript(), "end");
     EXPECT_EQ(run.runLoop.status, 0);
     EXPECT_FALSE(run.engine().tap);
@@ -163,15 +149,14 @@ TEST(Stop, NothingHeardNothingOwedEndsAtOnceWithTheAudioTornDown) {
     EXPECT_TRUE(run.current().cancelled);
 }
 
-TEST(Stop, AFinalInTimeEndsBeforeTheDeadlineAndNoFinalFlushesTheLatestText) {
+TEST(StopDrain, AFinalInTimeEndsBeforeTheDeadlineAndNoFinalFlushesTheLatestText) {
     for (bool finalComes : {true, false}) {
         sim::Run run;
         run.start();
         run.current().partial("hello");
-        stop(run);
+        run.stop();
         // The request closed at the stop still hears speech from before it.
-        run.current().partial("hello there");
-        run.runLoop.advance(1.0);
+        run.say("hello there", 1.0);
         if (finalComes) run.current().final("Hello there.");
         EXPECT_EQ(run.runLoop.status, (finalComes ? std::optional(0) : std::nullopt));
         run.engine().feed();
@@ -186,14 +171,11 @@ TEST(Stop, AFinalInTimeEndsBeforeTheDeadlineAndNoFinalFlushesTheLatestText) {
     }
 }
 
-TEST(Stop, OwedSegmentsAreWrittenInSpokenOrderAsTheyComeOrAtTheDeadline) {
-    sim::Run run;
-    run.start();
+TEST_F(Stop, OwedSegmentsAreWrittenInSpokenOrderAsTheyComeOrAtTheDeadline) {
     for (const char* words : {"one", "same", "same", " ", "five", "six"}) {
-        run.current().partial(words);
-        run.runLoop.advance(1.5);
+        run.say(words, 1.5);
     }
-    stop(run);  // nothing heard in the current segment: its request is dropped
+    run.stop();  // nothing heard in the current segment: its request is dropped
     auto& dropped = run.current();
     run.engine().feed();
     EXPECT_EQ(dropped.request->buffers, 0);
@@ -207,9 +189,7 @@ TEST(Stop, OwedSegmentsAreWrittenInSpokenOrderAsTheyComeOrAtTheDeadline) {
     EXPECT_EQ(run.runLoop.status, 0);
 }
 
-TEST(Faults, ASecondSignalEndsTheStopAtOnce) {
-    sim::Run run;
-    run.start();
+TEST_F(Faults, ASecondSignalEndsTheStopAtOnce) {
     run.current().partial("hello");
     run.process.terminate();
     run.runLoop.advance(1.0);
@@ -220,11 +200,8 @@ TEST(Faults, ASecondSignalEndsTheStopAtOnce) {
     EXPECT_FALSE(run.engine().tap);
 }
 
-TEST(Faults, ALostMicrophoneSettlesWhatIsOwedInSpokenOrderThenEndsWithNoMic) {
-    sim::Run run;
-    run.start();
-    run.current().partial("one");
-    run.runLoop.advance(1.5);
+TEST_F(Faults, ALostMicrophoneSettlesWhatIsOwedInSpokenOrderThenEndsWithNoMic) {
+    run.say("one", 1.5);
     run.current().partial("two");
     run.engine().stopped(platform::Error{"Connection terminated"});
     run.runLoop.advance(0);
@@ -234,9 +211,7 @@ TEST(Faults, ALostMicrophoneSettlesWhatIsOwedInSpokenOrderThenEndsWithNoMic) {
     EXPECT_EQ(run.runLoop.status, 1);
 }
 
-TEST(Faults, AHostThatHasGoneEndsTheRunAndReleasesTheMicrophone) {
-    sim::Run run;
-    run.start();
+TEST_F(Faults, AHostThatHasGoneEndsTheRunAndReleasesTheMicrophone) {
     run.current().partial("unheard");
     run.process.output.closed();
     run.runLoop.advance(0);
