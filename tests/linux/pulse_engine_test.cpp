@@ -56,7 +56,7 @@ TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhen
     ASSERT_EQ(engine.inputFormat().sampleRate, 16000);
     ASSERT_EQ(engine.inputFormat().channelCount, 1u);
     std::mutex mutex;
-    std::vector<float> left, right;
+    std::vector<float> heard;  // the left channel, or -1 where the right one differs
     std::atomic<int> calls{0}, oddBuffers{0}, stopped{0};
     std::atomic<bool> slow{false}, inside{false};
     // Two channels from the mono source: the server copies it to both.
@@ -65,14 +65,14 @@ TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhen
         if (slow) std::this_thread::sleep_for(50ms);
         char thread[16] = {};
         pthread_getname_np(pthread_self(), thread, sizeof thread);
-        std::unique_lock lock(mutex);
+        const float* const* channel = buffer.floatChannelData;
+        std::lock_guard lock(mutex);
         if (buffer.frameLength != kFrames || buffer.channelCount != 2 ||
             buffer.sampleRate != 16000 || std::string(thread) != "audio")
             ++oddBuffers;
         else
-            for (auto [channel, samples] : {std::pair{0, &left}, {1, &right}})
-                samples->insert(samples->end(), buffer.floatChannelData[channel],
-                                buffer.floatChannelData[channel] + kFrames);
+            for (std::uint32_t f = 0; f < kFrames; ++f)
+                heard.push_back(channel[0][f] == channel[1][f] ? channel[0][f] : -1);
         ++calls, inside = false;
     };
     engine.installTap(kFrames, {16000, 2}, tap);
@@ -81,27 +81,17 @@ TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhen
     ASSERT_TRUE(server.waitUntilRecording(SteadyClock::now() + 10s));
     // A ramp over a few buffers and a remainder, then silence that pushes its
     // last frames out; 16-bit samples are exact in floats.
-    constexpr std::size_t kRamp = 3 * kFrames + 500;
-    std::vector<std::int16_t> ramp(kRamp + 4800);
-    for (std::size_t i = 0; i < kRamp; ++i) ramp[i] = std::int16_t(4 * (i + 1));
+    std::vector<std::int16_t> ramp(3 * kFrames + 500 + 4800);
+    std::vector<float> want(3 * kFrames + 500);
+    for (std::size_t i = 0; i < want.size(); ++i)
+        ramp[i] = std::int16_t(4 * (i + 1)), want[i] = float(i + 1) / 8192;
     const int fifo = open((server.directory() / "mic.fifo").c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_EQ(write(fifo, ramp.data(), ramp.size() * 2), ssize_t(ramp.size() * 2));
     close(fifo);
-    std::size_t start = 0;
-    ASSERT_TRUE(eventually([&] {
+    EXPECT_TRUE(eventually([&] {
         std::lock_guard lock(mutex);
-        start =
-            std::find_if(left.begin(), left.end(), [](float s) { return s != 0; }) - left.begin();
-        return left.size() >= start + kRamp;
-    })) << "the ramp did not arrive";
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(oddBuffers, 0);
-        for (std::size_t i = 0; i < kRamp; ++i) {
-            ASSERT_EQ(left[start + i], float(i + 1) / 8192) << "frame " << i;
-            ASSERT_EQ(right[start + i], left[start + i]) << "frame " << i;
-        }
-    }
+        return std::search(heard.begin(), heard.end(), want.begin(), want.end()) != heard.end();
+    })) << "the ramp did not arrive whole";
     // Removing the tap waits for a running block, and no call comes after.
     auto feeder = server.feed();
     slow = true;
