@@ -21,10 +21,9 @@ using namespace scrivia::testing;
 constexpr std::uint32_t kFrames = 2048;
 
 bool eventually(const std::function<bool()>& done, std::chrono::milliseconds within = 10s) {
-    for (const auto deadline = SteadyClock::now() + within; !done();
-         std::this_thread::sleep_for(1ms))
-        if (SteadyClock::now() > deadline) return false;
-    return true;
+    const auto deadline = SteadyClock::now() + within;
+    while (!done() && SteadyClock::now() < deadline) std::this_thread::sleep_for(1ms);
+    return done();
 }
 
 bool askAccess() {
@@ -50,15 +49,13 @@ TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhen
     std::atomic<int> calls{0}, oddBuffers{0}, stopped{0};
     std::atomic<bool> slow{false}, inside{false};
     // Two channels from the mono source: the server copies it to both.
-    const TapBlock tap = [&](const AudioBuffer& buffer) {
+    const TapBlock tap = [&, main = std::this_thread::get_id()](const AudioBuffer& buffer) {
         inside = true;
         if (slow) std::this_thread::sleep_for(50ms);
-        char thread[16] = {};
-        pthread_getname_np(pthread_self(), thread, sizeof thread);
         const float* const* channel = buffer.floatChannelData;
         std::lock_guard lock(mutex);
         if (buffer.frameLength != kFrames || buffer.channelCount != 2 ||
-            buffer.sampleRate != 16000 || std::string(thread) != "audio")
+            buffer.sampleRate != 16000 || std::this_thread::get_id() == main)
             ++oddBuffers;
         else
             for (std::uint32_t f = 0; f < kFrames; ++f)
@@ -75,9 +72,8 @@ TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhen
     std::vector<float> want(3 * kFrames + 500);
     for (std::size_t i = 0; i < want.size(); ++i)
         ramp[i] = std::int16_t(4 * (i + 1)), want[i] = float(i + 1) / 8192;
-    const int fifo = open((server.directory() / "mic.fifo").c_str(), O_WRONLY | O_CLOEXEC);
-    ASSERT_EQ(write(fifo, ramp.data(), ramp.size() * 2), ssize_t(ramp.size() * 2));
-    close(fifo);
+    std::ofstream(server.directory() / "mic.fifo", std::ios::binary)
+        .write(reinterpret_cast<const char*>(ramp.data()), std::streamsize(ramp.size() * 2));
     EXPECT_TRUE(eventually([&] {
         std::lock_guard lock(mutex);
         return std::search(heard.begin(), heard.end(), want.begin(), want.end()) != heard.end();
@@ -91,7 +87,6 @@ TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhen
     int before = calls;
     std::this_thread::sleep_for(300ms);  // two buffers' worth, had the tap stayed
     EXPECT_EQ(calls, before);
-    slow = false;
     engine.installTap(kFrames, {16000, 2}, tap);
     ASSERT_TRUE(eventually([&] { return calls > before; }));
     engine.stop();

@@ -38,9 +38,9 @@ inline Samples readWav(const std::string& path) {
     return samples;
 }
 
-// PocketSphinx's own reading of each recording, streamed as a live decoder
-// hears it, one after another on one decoder: it adapts to the voice as it
-// goes, so the reference for a second recording must have heard the first.
+// PocketSphinx's own reading of each recording, decoded as a live decoder
+// hears it (no whole-utterance passes), one after another on one decoder: it adapts to the voice as
+// it goes, so the reference for a second recording must have heard the first.
 inline std::vector<std::string> referenceTexts(const std::vector<Samples>& recordings) {
     err_set_logfp(nullptr);
     const std::string model = "/usr/share/pocketsphinx/model/en-us";
@@ -52,9 +52,7 @@ inline std::vector<std::string> referenceTexts(const std::vector<Samples>& recor
     std::vector<std::string> texts;
     for (const Samples& audio : recordings) {
         ps_start_utt(decoder);
-        for (std::size_t at = 0; at < audio.size(); at += 256)
-            ps_process_raw(decoder, &audio[at], std::min<std::size_t>(256, audio.size() - at),
-                           FALSE, FALSE);
+        ps_process_raw(decoder, audio.data(), audio.size(), FALSE, FALSE);
         ps_end_utt(decoder);
         const char* hypothesis = ps_get_hyp(decoder, nullptr);
         texts.emplace_back(hypothesis ? hypothesis : "");
