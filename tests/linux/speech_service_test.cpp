@@ -93,14 +93,13 @@ TEST(SpeechService, FindsModelsAndDecodesLikePocketSphinxInOrderUntilCancelled) 
           "d/scrivia/models/zh_TW", "b/pt_BR", "b/it_IT"})
         for (const char* file : {"/acoustic-model/mdef", "/language-model.lm", "/dictionary.dict"})
             put(at + file);
-    put("file");
     fs::remove(folder / "b/it_IT/language-model.lm");  // incomplete
     // yy_YY: Debian's acoustic model and dictionary, a language model PocketSphinx refuses.
     put("b/yy-YY/language-model.lm.bin", "garbage");
     fs::create_symlink(english + "/en-us/en-us", folder / "b/yy-YY/acoustic-model");
     fs::create_symlink(english + "/en-us/cmudict-en-us.dict", folder / "b/yy-YY/dictionary.dict");
-    // Entries that are no folder, or none at all, are skipped.
-    const std::string path = root + "/p1::" + root + "/file:" + root + "/none:" + root + "/p2";
+    // Entries that name no folder, or none at all, are skipped.
+    const std::string path = root + "/p1::" + root + "/none:" + root + "/p2";
     RunLoop loop;
     SpeechService all(
         loop, modelDirectories({path.c_str(), (root + "/h").c_str(), (root + "/d").c_str(), nullptr,
@@ -135,6 +134,7 @@ TEST(SpeechService, FindsModelsAndDecodesLikePocketSphinxInOrderUntilCancelled) 
     // With only the English model, English of any region is served by it.
     SpeechService service{loop, ModelDirectories{{}, english}};
     auto recognizer = service.recognizer("en_US");
+    ASSERT_TRUE(recognizer && all.recognizer("en_GB") && all.recognizer("yy_YY"));
     for (const char* asked : {"en_GB", "en", "en-IN"})
         EXPECT_EQ(service.recognizer(asked), recognizer) << asked;
     std::map<char, std::shared_ptr<RecognitionRequest>> req;
