@@ -21,10 +21,9 @@ using namespace scrivia::testing;
 constexpr std::uint32_t kFrames = 2048;
 
 bool eventually(const std::function<bool()>& done, std::chrono::milliseconds within = 10s) {
-    for (const auto deadline = SteadyClock::now() + within; !done();
-         std::this_thread::sleep_for(1ms))
-        if (SteadyClock::now() > deadline) return false;
-    return true;
+    const auto deadline = SteadyClock::now() + within;
+    while (!done() && SteadyClock::now() < deadline) std::this_thread::sleep_for(1ms);
+    return done();
 }
 
 bool askAccess() {
@@ -33,83 +32,62 @@ bool askAccess() {
     return answer.get_future().get();
 }
 
-class PulseEngineTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { server_ = std::make_unique<PrivatePulse>(); }
-    static void TearDownTestSuite() { server_.reset(); }
-    void SetUp() override {
-        // libpulse here reaches only the private server.
-        for (const std::string& variable : server_->clientEnvironment()) {
-            const auto equals = variable.find('=');
-            setenv(variable.substr(0, equals).c_str(), variable.c_str() + equals + 1, 1);
-        }
-        server_->drain();
+// One engine through a whole life on one private server: exact samples, a
+// tap let go of, stops and starts, a server restarted and one gone; then a
+// server that refuses us, and none at all.
+TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhenRefused) {
+    PrivatePulse server;
+    for (const std::string& variable : server.clientEnvironment()) {  // only the private server
+        const auto equals = variable.find('=');
+        setenv(variable.substr(0, equals).c_str(), variable.c_str() + equals + 1, 1);
     }
-    static inline std::unique_ptr<PrivatePulse> server_;
-};
-
-TEST_F(PulseEngineTest, DeliversWholeBuffersOfExactSamplesOnTheAudioThread) {
     PulseEngine engine;
     ASSERT_EQ(engine.inputFormat().sampleRate, 16000);
     ASSERT_EQ(engine.inputFormat().channelCount, 1u);
     std::mutex mutex;
-    std::vector<float> left, right;
-    int oddBuffers = 0;
+    std::vector<float> heard;  // the left channel, or -1 where the right one differs
+    std::atomic<int> calls{0}, oddBuffers{0}, stopped{0};
+    std::atomic<bool> slow{false}, inside{false};
     // Two channels from the mono source: the server copies it to both.
-    engine.installTap(kFrames, {16000, 2}, [&](const AudioBuffer& buffer) {
-        char thread[16] = {};
-        pthread_getname_np(pthread_self(), thread, sizeof thread);
+    const TapBlock tap = [&, main = std::this_thread::get_id()](const AudioBuffer& buffer) {
+        inside = true;
+        if (slow) std::this_thread::sleep_for(50ms);
+        const float* const* channel = buffer.floatChannelData;
         std::lock_guard lock(mutex);
         if (buffer.frameLength != kFrames || buffer.channelCount != 2 ||
-            buffer.sampleRate != 16000 || std::string(thread) != "audio")
-            return void(++oddBuffers);
-        left.insert(left.end(), buffer.floatChannelData[0], buffer.floatChannelData[0] + kFrames);
-        right.insert(right.end(), buffer.floatChannelData[1], buffer.floatChannelData[1] + kFrames);
-    });
+            buffer.sampleRate != 16000 || std::this_thread::get_id() == main)
+            ++oddBuffers;
+        else
+            for (std::uint32_t f = 0; f < kFrames; ++f)
+                heard.push_back(channel[0][f] == channel[1][f] ? channel[0][f] : -1);
+        ++calls, inside = false;
+    };
+    engine.installTap(kFrames, {16000, 2}, tap);
+    engine.setStoppedHandler([&](Error error) { stopped += error.description.empty() ? 100 : 1; });
     ASSERT_EQ(engine.start(), std::nullopt);
-    ASSERT_TRUE(server_->waitUntilRecording(SteadyClock::now() + 10s));
+    ASSERT_TRUE(server.waitUntilRecording(SteadyClock::now() + 10s));
     // A ramp over a few buffers and a remainder, then silence that pushes its
     // last frames out; 16-bit samples are exact in floats.
-    constexpr std::size_t kRamp = 3 * kFrames + 500;
-    std::vector<std::int16_t> ramp(kRamp + 4800);
-    for (std::size_t i = 0; i < kRamp; ++i) ramp[i] = std::int16_t(4 * (i + 1));
-    const int fifo = open((server_->directory() / "mic.fifo").c_str(), O_WRONLY | O_CLOEXEC);
-    ASSERT_EQ(write(fifo, ramp.data(), ramp.size() * 2), ssize_t(ramp.size() * 2));
-    close(fifo);
-    std::size_t start = 0;
-    ASSERT_TRUE(eventually([&] {
+    std::vector<std::int16_t> ramp(3 * kFrames + 500 + 4800);
+    std::vector<float> want(3 * kFrames + 500);
+    for (std::size_t i = 0; i < want.size(); ++i)
+        ramp[i] = std::int16_t(4 * (i + 1)), want[i] = float(i + 1) / 8192;
+    std::ofstream(server.directory() / "mic.fifo", std::ios::binary)
+        .write(reinterpret_cast<const char*>(ramp.data()), std::streamsize(ramp.size() * 2));
+    EXPECT_TRUE(eventually([&] {
         std::lock_guard lock(mutex);
-        start =
-            std::find_if(left.begin(), left.end(), [](float s) { return s != 0; }) - left.begin();
-        return left.size() >= start + kRamp;
-    })) << "the ramp did not arrive";
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(oddBuffers, 0);
-    for (std::size_t i = 0; i < kRamp; ++i) {
-        ASSERT_EQ(left[start + i], float(i + 1) / 8192) << "frame " << i;
-        ASSERT_EQ(right[start + i], left[start + i]) << "frame " << i;
-    }
-}
-
-TEST_F(PulseEngineTest, RemovingTheTapWaitsForTheBlockAndStopsAndRestartsSafely) {
-    auto feeder = server_->feed();
-    PulseEngine engine;
-    std::atomic<int> calls{0};
-    std::atomic<bool> inside{false};
-    engine.installTap(kFrames, engine.inputFormat(), [&](const AudioBuffer&) {
-        inside = true;
-        std::this_thread::sleep_for(50ms);
-        ++calls;
-        inside = false;
-    });
-    ASSERT_EQ(engine.start(), std::nullopt);
-    ASSERT_TRUE(eventually([&] { return calls >= 1 && inside; }));
-    engine.removeTap();  // while the block runs
+        return std::search(heard.begin(), heard.end(), want.begin(), want.end()) != heard.end();
+    })) << "the ramp did not arrive whole";
+    // Removing the tap waits for a running block, and no call comes after.
+    auto feeder = server.feed();
+    slow = true;
+    ASSERT_TRUE(eventually([&] { return bool(inside); }));
+    engine.removeTap();
     EXPECT_FALSE(inside);
     int before = calls;
     std::this_thread::sleep_for(300ms);  // two buffers' worth, had the tap stayed
     EXPECT_EQ(calls, before);
-    engine.installTap(kFrames, engine.inputFormat(), [&](const AudioBuffer&) { ++calls; });
+    engine.installTap(kFrames, {16000, 2}, tap);
     ASSERT_TRUE(eventually([&] { return calls > before; }));
     engine.stop();
     engine.stop();
@@ -117,43 +95,28 @@ TEST_F(PulseEngineTest, RemovingTheTapWaitsForTheBlockAndStopsAndRestartsSafely)
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(calls, before);
     ASSERT_EQ(engine.start(), std::nullopt);
-    EXPECT_TRUE(eventually([&] { return calls > before; }));
-}
-
-// A server that comes back at once is recorded again with no word to the
-// core; one that stays gone is reported, once, after the engine gave up.
-TEST_F(PulseEngineTest, RecoversFromARestartedServerAndReportsAGoneOneOnce) {
-    auto feeder = server_->feed();
-    PulseEngine engine;
-    std::atomic<int> calls{0}, stopped{0};
-    engine.installTap(kFrames, engine.inputFormat(), [&](const AudioBuffer&) { ++calls; });
-    engine.setStoppedHandler([&](Error error) {
-        EXPECT_NE(error.description, "");
-        ++stopped;
-    });
-    ASSERT_EQ(engine.start(), std::nullopt);
-    ASSERT_TRUE(eventually([&] { return calls > 0; }));
-    ASSERT_TRUE(server_->kill());
+    ASSERT_TRUE(eventually([&] { return calls > before; }));
+    // A server that comes back at once is recorded again with no word to the
+    // core; one that stays gone is reported, once, after the engine gave up.
+    ASSERT_TRUE(server.kill());
     std::this_thread::sleep_for(300ms);
-    ASSERT_TRUE(server_->restart());
-    feeder = server_->feed();
-    const int before = calls;
+    ASSERT_TRUE(server.restart());
+    feeder = server.feed();
+    before = calls;
     EXPECT_TRUE(eventually([&] { return calls > before + 5; })) << "no buffers after the restart";
     EXPECT_EQ(stopped, 0);
-
-    ASSERT_TRUE(server_->kill());
+    ASSERT_TRUE(server.kill());
     const auto lost = SteadyClock::now();
     EXPECT_TRUE(eventually([&] { return stopped > 0; }));
     EXPECT_GT(SteadyClock::now() - lost, 2.5s) << "gave up without trying for long";
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(stopped, 1);
     engine.stop();
-    ASSERT_TRUE(server_->restart());
-}
+    EXPECT_EQ(oddBuffers, 0);
 
-TEST_F(PulseEngineTest, MicrophoneAccessIsDeniedOnlyByAServerThatRefusesUs) {
-    EXPECT_TRUE(askAccess());
     // A TCP listener on the same server that wants a cookie we do not have.
+    ASSERT_TRUE(server.restart());
+    EXPECT_TRUE(askAccess());
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t length = sizeof address;
     const int probe = socket(AF_INET, SOCK_STREAM, 0);
@@ -161,26 +124,22 @@ TEST_F(PulseEngineTest, MicrophoneAccessIsDeniedOnlyByAServerThatRefusesUs) {
     ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
     close(probe);
     const std::string port = std::to_string(ntohs(address.sin_port));
-    ASSERT_TRUE(server_->pactl({"load-module", "module-native-protocol-tcp", "port=" + port,
-                                "listen=127.0.0.1", "auth-anonymous=0",
-                                "auth-cookie=" + (server_->directory() / "cookie").string()}));
-    std::ofstream(server_->directory() / "wrong-cookie") << std::string(256, 'x');
-    setenv("PULSE_COOKIE", (server_->directory() / "wrong-cookie").c_str(), 1);
+    ASSERT_TRUE(server.pactl({"load-module", "module-native-protocol-tcp", "port=" + port,
+                              "listen=127.0.0.1", "auth-anonymous=0",
+                              "auth-cookie=" + (server.directory() / "cookie").string()}));
+    std::ofstream(server.directory() / "wrong-cookie") << std::string(256, 'x');
+    setenv("PULSE_COOKIE", (server.directory() / "wrong-cookie").c_str(), 1);
     setenv("PULSE_SERVER", ("tcp:127.0.0.1:" + port).c_str(), 1);
     EXPECT_FALSE(askAccess());
-    const auto error = PulseEngine().start();
+    auto error = PulseEngine().start();
     EXPECT_EQ(error ? error->description : "", pa_strerror(PA_ERR_ACCESS));
-}
-
-TEST(PulseEngineWithoutServerTest, HasNoInputSaysWhyItCannotStartAndGrantsAccess) {
+    // No server: no input, and nobody to refuse us: the engine reports the missing input.
     setenv("PULSE_SERVER", "unix:/nonexistent/scrivia/native", 1);
-    PulseEngine engine;
-    EXPECT_EQ(engine.inputFormat().channelCount, 0u);
-    engine.installTap(kFrames, {16000, 1}, [](const AudioBuffer&) {});
-    const auto error = engine.start();
-    EXPECT_EQ(error ? error->description : "", pa_strerror(PA_ERR_CONNECTIONREFUSED));
-    // Nobody to refuse us: the engine is the one to report the missing input.
     EXPECT_TRUE(askAccess());
+    PulseEngine none;
+    EXPECT_EQ(none.inputFormat().channelCount, 0u);
+    error = none.start();
+    EXPECT_EQ(error ? error->description : "", pa_strerror(PA_ERR_CONNECTIONREFUSED));
 }
 
 }  // namespace
