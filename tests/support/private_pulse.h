@@ -55,8 +55,7 @@ class ChildProcess {
     }
     ~ChildProcess() {
         if (!status_ && kill(pid, SIGTERM) == 0 && !wait(SteadyClock::now() + 3s))
-            kill(pid, SIGKILL);
-        if (!status_) waitpid(pid, nullptr, 0);
+            kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
         closeStdin(), closeStdout(), close(err_);
     }
 
@@ -66,15 +65,14 @@ class ChildProcess {
     int stdoutPipe() const { return stdout_; }
     std::string errors() const { return slurp("/proc/self/fd/" + std::to_string(err_)); }
 
-    // The next line of stdout without its newline; nullopt at the deadline or
-    // at the end of output.
+    // The next line of stdout without its newline; nullopt at the end of
+    // output, or at the deadline once nothing more is waiting.
     std::optional<std::string> readLine(SteadyClock::time_point deadline) {
         for (char c;;) {
             pollfd ready{stdout_, POLLIN, 0};
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-            if (left.count() <= 0 || poll(&ready, 1, int(left.count())) <= 0 ||
-                read(stdout_, &c, 1) != 1)
+            if (poll(&ready, 1, std::max(0, int(left.count()))) <= 0 || read(stdout_, &c, 1) != 1)
                 return std::nullopt;
             if (c == '\n') return std::exchange(buffer_, "");
             buffer_ += c;
@@ -84,12 +82,9 @@ class ChildProcess {
     // The exit status (128 plus the signal that ended it), or nullopt if the
     // program still runs at the deadline.
     std::optional<int> wait(SteadyClock::time_point deadline) {
-        for (int raw = 0; !status_; std::this_thread::sleep_for(5ms)) {
+        for (int raw; !status_ && SteadyClock::now() < deadline; std::this_thread::sleep_for(5ms))
             if (waitpid(pid, &raw, WNOHANG) == pid)
                 status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-            else if (SteadyClock::now() >= deadline)
-                break;
-        }
         return status_;
     }
 
