@@ -49,9 +49,8 @@ struct Scrivia {
     std::string summary() const {
         std::string text, last;
         for (const json& e : events) {
-            const std::string kind = is("error")(e)   ? e.value("code", "")
-                                     : is("ready")(e) ? "ready " + e.value("locale", "")
-                                                      : e.value("type", "");
+            std::string kind = e.value(is("error")(e) ? "code" : "type", "");
+            if (is("ready")(e)) kind += " " + e.value("locale", "");
             if (kind == "level" || kind == "partial" || (kind == "final" && kind == last)) continue;
             text += (text.empty() ? "" : " ") + (last = kind);
         }
