@@ -5,16 +5,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -25,97 +25,90 @@ namespace scrivia::testing {
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-// A program (by absolute path) run with exactly `environment`, its stdin and
-// stdout on pipes and its stderr in a file. Every wait takes a deadline; the
-// destructor ends the program if it still runs.
-class ChildProcess {
-  public:
-    ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment) {
-        signal(SIGPIPE, SIG_IGN);  // a write to a child that is gone fails instead
-        int in[2], out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT, 0600);
-        std::vector<char*> args, env;
-        for (auto& s : argv) args.push_back(s.data());
-        for (auto& s : environment) env.push_back(s.data());
-        args.push_back(nullptr), env.push_back(nullptr);
-        if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data()) != 0)
-            status_ = 127;
-        posix_spawn_file_actions_destroy(&actions);
-        close(in[0]), close(out[1]);
-        stdin_ = in[1], stdout_ = out[0];
-    }
-    ~ChildProcess() {
-        if (!status_ && kill(pid, SIGTERM) == 0 && !wait(SteadyClock::now() + 3s))
-            kill(pid, SIGKILL);
-        if (!status_) waitpid(pid, nullptr, 0);
-        closeStdin(), closeStdout();
-        std::filesystem::remove(err_);
-    }
-
-    bool send(std::string_view text) {
-        return write(stdin_, text.data(), text.size()) == ssize_t(text.size());
-    }
-    void closeStdin() { close(std::exchange(stdin_, -1)); }
-    void closeStdout() { close(std::exchange(stdout_, -1)); }
-    int stdoutPipe() const { return stdout_; }
-
-    // The next line of stdout without its newline; nullopt at the deadline or
-    // at the end of output.
-    std::optional<std::string> readLine(SteadyClock::time_point deadline) {
-        for (std::size_t newline; (newline = buffer_.find('\n')) == std::string::npos;) {
-            pollfd ready{stdout_, POLLIN, 0};
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-            char chunk[4096];
-            if (left.count() <= 0 || poll(&ready, 1, int(left.count())) <= 0) return std::nullopt;
-            const ssize_t got = read(stdout_, chunk, sizeof chunk);
-            if (got <= 0) return std::nullopt;
-            buffer_.append(chunk, std::size_t(got));
-        }
-        std::string line = buffer_.substr(0, buffer_.find('\n'));
-        buffer_.erase(0, line.size() + 1);
-        return line;
-    }
-
-    // The exit status (128 plus the signal that ended it), or nullopt if the
-    // program still runs at the deadline.
-    std::optional<int> wait(SteadyClock::time_point deadline) {
-        for (int raw = 0; !status_; std::this_thread::sleep_for(5ms)) {
-            if (waitpid(pid, &raw, WNOHANG) == pid)
-                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-            else if (SteadyClock::now() >= deadline)
-                break;
-        }
-        return status_;
-    }
-    std::string errors() const {
-        std::ifstream in(err_);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-
-    pid_t pid = -1;
-
-  private:
-    std::filesystem::path err_ = std::filesystem::temp_directory_path() /
-                                 ("scrivia-child-" + std::to_string(getpid()) + "-" +
-                                  std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    int stdin_ = -1, stdout_ = -1;
-    std::string buffer_;  // read from stdout, not yet returned
-    std::optional<int> status_;
-};
-
-// A daemon started by scripts/private-pulse.sh in a folder of its own.
 inline std::string slurp(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// A program (by absolute path) run with exactly `environment`, its stdin and
+// stdout on pipes and its stderr kept in memory. Every wait takes a deadline;
+// the destructor ends the program if it still runs.
+class ChildProcess {
+  public:
+    ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment) {
+        signal(SIGPIPE, SIG_IGN);  // a write to a child that is gone fails instead
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || err_ < 0)
+            throw std::runtime_error("pipe");
+        std::vector<char*> args, env;
+        for (auto& s : argv) args.push_back(s.data());
+        for (auto& s : environment) env.push_back(s.data());
+        args.push_back(nullptr), env.push_back(nullptr);
+        if ((pid = fork()) == 0) {  // only async-signal-safe calls from here to exec
+            dup2(in[0], 0), dup2(out[1], 1), dup2(err_, 2);
+            execve(args[0], args.data(), env.data());
+            _exit(127);
+        }
+        if (pid < 0) throw std::runtime_error("fork");
+        close(in[0]), close(out[1]);
+        stdin_ = in[1], stdout_ = out[0];
+    }
+    ~ChildProcess() {
+        if (!status_ && kill(pid, SIGTERM) == 0 && !wait(SteadyClock::now() + 3s))
+            kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+        closeStdin(), closeStdout(), close(err_);
+    }
+
+    void send(std::string_view text) { (void)!write(stdin_, text.data(), text.size()); }
+    void closeStdin() { close(std::exchange(stdin_, -1)); }
+    void closeStdout() { close(std::exchange(stdout_, -1)); }
+    int stdoutPipe() const { return stdout_; }
+    std::string errors() const { return slurp("/proc/self/fd/" + std::to_string(err_)); }
+
+    // The next line of stdout without its newline; nullopt at the end of
+    // output, or at the deadline once nothing more is waiting.
+    std::optional<std::string> readLine(SteadyClock::time_point deadline) {
+        for (char c;;) {
+            pollfd ready{stdout_, POLLIN, 0};
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
+            if (poll(&ready, 1, std::max(0, int(left.count()))) <= 0 || read(stdout_, &c, 1) != 1)
+                return std::nullopt;
+            if (c == '\n') return std::exchange(buffer_, "");
+            buffer_ += c;
+        }
+    }
+
+    // The exit status (128 plus the signal that ended it), or nullopt if the
+    // program still runs at the deadline.
+    std::optional<int> wait(SteadyClock::time_point deadline) {
+        for (int raw; !status_ && SteadyClock::now() < deadline; std::this_thread::sleep_for(5ms))
+            if (waitpid(pid, &raw, WNOHANG) == pid)
+                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        return status_;
+    }
+
+    pid_t pid = -1;
+
+  private:
+    int stdin_ = -1, stdout_ = -1, err_ = memfd_create("stderr", MFD_CLOEXEC);
+    std::string buffer_;  // the line being read from stdout
+    std::optional<int> status_;
+};
+
+// Runs a program with no input to its end; its output if it exits with 0.
+inline std::optional<std::string> output(std::vector<std::string> argv,
+                                         std::vector<std::string> environment) {
+    ChildProcess child(std::move(argv), std::move(environment));
+    child.closeStdin();
+    std::string out;
+    for (auto deadline = SteadyClock::now() + 30s; auto line = child.readLine(deadline);)
+        out += *line + "\n";
+    if (child.wait(SteadyClock::now() + 30s) != 0) return std::nullopt;
+    return out;
+}
+
+// A daemon started by scripts/private-pulse.sh in a folder of its own.
 class PrivatePulse {
   public:
     PrivatePulse() {
@@ -147,43 +140,30 @@ class PrivatePulse {
     // the next recorder.
     void drain() const {
         const int fifo = open((dir_ / "mic.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        for (char sink[4096]; read(fifo, sink, sizeof sink) > 0;) {
-        }
+        for (char sink[4096]; read(fifo, sink, sizeof sink) > 0;) continue;
         close(fifo);
     }
     bool kill() const { return ::kill(std::stoi(slurp(dir_ / "daemon.pid")), SIGKILL) == 0; }
     bool restart() const { return script("stop") && script("start"); }
 
-    // Runs pactl on this server; its output if it exits with 0.
     std::optional<std::string> pactl(std::vector<std::string> args) const {
         args.insert(args.begin(), "/usr/bin/pactl");
-        ChildProcess child(std::move(args), clientEnvironment());
-        std::string out;
-        for (auto deadline = SteadyClock::now() + 10s; auto line = child.readLine(deadline);)
-            out += *line + "\n";
-        if (child.wait(SteadyClock::now() + 10s) != 0) return std::nullopt;
-        return out;
+        return output(std::move(args), clientEnvironment());
     }
     bool waitUntilRecording(SteadyClock::time_point deadline) const {
-        for (; SteadyClock::now() < deadline; std::this_thread::sleep_for(50ms)) {
-            // "1\tmic\tmodule-pipe-source.c\ts16le 1ch 16000Hz\tRUNNING"
-            auto sources = pactl({"list", "short", "sources"}).value_or("");
-            auto at = sources.find("\tmic\t");
-            if (at != std::string::npos &&
-                sources.substr(at, sources.find('\n', at) - at).ends_with("RUNNING"))
+        // "1\tmic\tmodule-pipe-source.c\ts16le 1ch 16000Hz\tRUNNING"
+        for (; SteadyClock::now() < deadline; std::this_thread::sleep_for(50ms))
+            if (std::regex_search(pactl({"list", "short", "sources"}).value_or(""),
+                                  std::regex("\tmic\t[^\n]*RUNNING")))
                 return true;
-        }
         return false;
     }
 
   private:
     static constexpr const char* kScript = SCRIVIA_SOURCE_DIR "/scripts/private-pulse.sh";
     bool script(const char* command) const {
-        ChildProcess child({"/bin/bash", kScript, command, dir_.string()}, {"PATH=/usr/bin:/bin"});
-        child.closeStdin();
-        while (child.readLine(SteadyClock::now() + 30s)) {
-        }
-        return child.wait(SteadyClock::now() + 30s) == 0;
+        return output({"/bin/bash", kScript, command, dir_.string()}, {"PATH=/usr/bin:/bin"})
+            .has_value();
     }
 
     std::filesystem::path dir_;

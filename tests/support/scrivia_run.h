@@ -13,12 +13,8 @@ namespace scrivia::testing {
 using json = nlohmann::json;
 
 inline constexpr auto kBound = 60s;  // every wait: a hang fails the test instead of blocking CI
-inline const json kReady = {{"type", "ready"}, {"locale", "en-US"}, {"onDevice", true}};
-inline const json kEnd = {{"type", "end"}};
-
-inline std::string field(const json& event, const char* key) {
-    auto value = event.find(key);
-    return value != event.end() && value->is_string() ? value->get<std::string>() : "";
+inline auto is(std::string type) {
+    return [type](const json& e) { return e.value("type", "") == type; };
 }
 
 // One run of build/scrivia; every event it prints is kept, with when it was read.
@@ -29,39 +25,67 @@ struct Scrivia {
     // Reads events until one satisfies `wanted` (with none given, until the
     // deadline or the end of output).
     std::optional<json> until(const std::function<bool(const json&)>& wanted,
-                              SteadyClock::time_point deadline) {
+                              SteadyClock::time_point deadline = SteadyClock::now() + kBound) {
         while (auto line = child.readLine(deadline)) {
+            output += *line + "\n";
             events.push_back(json::parse(*line, nullptr, false));
+            if (!events.back().is_object()) events.back() = {{"type", "not JSON: " + *line}};
             times.push_back(SteadyClock::now());
-            EXPECT_TRUE(events.back().is_object()) << "not an event line: " << *line;
             if (wanted && wanted(events.back())) return events.back();
         }
         return std::nullopt;
     }
-    // Reads to the end; the exit status. The last line is "end", nothing
-    // reaches stderr.
+    // Reads to the end; the exit status. Nothing reaches stderr.
     std::optional<int> finish() {
-        until(nullptr, SteadyClock::now() + kBound);
+        until(nullptr);
         auto status = child.wait(SteadyClock::now() + kBound);
         EXPECT_EQ(child.errors(), "") << "scrivia wrote to stderr";
         return status;
     }
-    std::vector<json> ofType(const std::string& type) const {
-        std::vector<json> found;
+    // The kinds of event in order, "ready" with its locale, an error as its
+    // code, with levels, partials and finals after the first of a row left
+    // out (how the decoder splits a sentence is its own): "ready en-US final
+    // no-mic end".
+    std::string summary() const {
+        std::string text, last;
         for (const json& e : events) {
-            if (field(e, "type") == type) found.push_back(e);
+            std::string kind = e.value(is("error")(e) ? "code" : "type", "");
+            if (is("ready")(e)) kind += " " + e.value("locale", "");
+            if (kind == "level" || kind == "partial" || (kind == "final" && kind == last)) continue;
+            text += (text.empty() ? "" : " ") + (last = kind);
         }
-        return found;
-    }
-    std::string dump() const {
-        std::string text;
-        for (const auto& e : events) text += e.dump() + "\n";
         return text;
     }
 
     ChildProcess child;
     std::vector<json> events;
     std::vector<SteadyClock::time_point> times;
+    std::string output;  // as read, for messages
+};
+
+// Every test of a suite runs against one private server, started once.
+class LiveDictation : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { pulse_ = std::make_unique<PrivatePulse>(); }
+    static void TearDownTestSuite() { pulse_.reset(); }
+
+    static Scrivia start(std::vector<std::string> args = {},
+                         std::vector<std::string> env = {"LANG=en_US.UTF-8"}) {
+        const auto client = pulse_->clientEnvironment();
+        env.insert(env.end(), client.begin(), client.end());
+        return Scrivia(std::move(args), std::move(env));
+    }
+    // Waits for "ready" (levels may come first, no text can) and for the
+    // program to record from the microphone.
+    static void expectListening(Scrivia& run) {
+        auto ready = run.until([](const json& e) { return !is("level")(e); });
+        ASSERT_TRUE(ready) << "no event but levels before the bound";
+        EXPECT_EQ(*ready, json::parse(R"({"type":"ready","locale":"en-US","onDevice":true})"));
+        ASSERT_TRUE(pulse_->waitUntilRecording(SteadyClock::now() + kBound));
+    }
+
+    static inline std::unique_ptr<PrivatePulse> pulse_;
+    std::unique_ptr<ChildProcess> feeder;
 };
 
 }  // namespace scrivia::testing
