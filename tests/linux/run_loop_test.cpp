@@ -52,18 +52,5 @@ TEST(RunLoopTest, RepeatingTimerSkipsBeatsMissedWhileTheLoopWasBusy) {
     EXPECT_EQ(fires, 1);
 }
 
-TEST(RunLoopTest, WorkFromAnotherThreadWakesALoopThatIsWaiting) {
-    for (bool delayed : {false, true}) {
-        RunLoop loop;
-        std::thread other([&] {
-            std::this_thread::sleep_for(50ms);  // let the loop settle into its wait
-            auto task = [&] { loop.quit(7); };
-            delayed ? loop.postAfter(0.01, task) : loop.post(task);
-        });
-        EXPECT_EQ(loop.run(), 7) << (delayed ? "postAfter" : "post");
-        other.join();
-    }
-}
-
 }  // namespace
 }  // namespace scrivia::platform::linux_

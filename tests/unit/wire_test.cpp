@@ -1,7 +1,7 @@
 // What crosses the process boundary: options, control lines and event lines.
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <sstream>
 
 #include "app/control_channel.h"
 #include "app/settings.h"
@@ -12,38 +12,34 @@ namespace scrivia {
 namespace {
 
 TEST(Options, Table) {
-    struct Row {
-        std::vector<std::string> args;
-        std::string locale;
-        double pause;
-        bool punctuation, list;
-    };
-    for (const Row& r : std::vector<Row>{
-             {{}, "fr-FR", 1.2, true, false},
-             {{"--pause", "0.1"}, "fr-FR", 0.4, true, false},
-             {{"--pause", "12"}, "fr-FR", 5, true, false},
-             {{"--pause", "nan"}, "fr-FR", 0.4, true, false},
-             {{"--pause", "2", "--pause", "3"}, "fr-FR", 3, true, false},  // the last wins
-             {{"--pause", "1,5", "--no-punctuation"}, "fr-FR", 1.2, false, false},
-             {{"--pause", "--list"}, "fr-FR", 1.2, true, false},  // the value, though invalid
-             {{"--locale", "--list"}, "--list", 1.2, true, false},
-             {{"--locale", "fr_FR"}, "fr_FR", 1.2, true, false},  // verbatim
-             {{"--locale"}, "fr-FR", 1.2, true, false},
-             {{"--pause"}, "fr-FR", 1.2, true, false},
-             {{"--LIST", "--pause=2", "-l", "--No-Punctuation", "--locale=de"},
-              "fr-FR",
-              1.2,
-              true,
-              false},
-             {{"x", "--list", "y"}, "fr-FR", 1.2, true, true},
+    // Arguments split at spaces ("_" stands for an empty one), and what they
+    // set: locale, pause, punctuation (+ or -), list (L or -).
+    for (auto [args, want] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"", "fr-FR 1.2 + -"},
+             {"--pause 0.1", "fr-FR 0.4 + -"},
+             {"--pause 12", "fr-FR 5 + -"},
+             {"--pause nan", "fr-FR 0.4 + -"},
+             {"--pause 0x1p-1", "fr-FR 0.5 + -"},
+             {"--pause 2 --pause 3", "fr-FR 3 + -"},  // the last wins
+             {"--pause 1,5 --no-punctuation", "fr-FR 1.2 - -"},
+             {"--pause --list", "fr-FR 1.2 + -"},  // the value, though invalid
+             {"--locale --list", "--list 1.2 + -"},
+             {"--locale fr_FR", "fr_FR 1.2 + -"},  // verbatim
+             {"--locale", "fr-FR 1.2 + -"},
+             {"--pause", "fr-FR 1.2 + -"},
+             {"--pause _", "fr-FR 1.2 + -"},
+             {"--LIST --pause=2 -l --No-Punctuation --locale=de", "fr-FR 1.2 + -"},
+             {"x --list y", "fr-FR 1.2 + L"},
          }) {
         app::Settings s;
         s.localeId = "fr-FR";
-        s.args.assign(r.args.begin(), r.args.end());
+        std::istringstream words(args);
+        for (std::string word; words >> word;) s.args.push_back(word == "_" ? "" : word);
         app::parseOptions(s);
-        EXPECT_EQ(std::tuple(s.localeId, s.pauseSeconds, s.punctuation, s.listOnly),
-                  std::tuple(r.locale, r.pause, r.punctuation, r.list))
-            << ::testing::PrintToString(r.args);
+        std::ostringstream got;
+        got << s.localeId << " " << s.pauseSeconds << " " << (s.punctuation ? "+" : "-") << " "
+            << (s.listOnly ? "L" : "-");
+        EXPECT_EQ(got.str(), want) << args;
     }
 }
 
