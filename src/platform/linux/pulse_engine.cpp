@@ -14,20 +14,6 @@
 
 namespace scrivia::platform::linux_ {
 
-namespace {
-constexpr const char* kClientName = "scrivia";
-constexpr std::size_t kSampleBytes = sizeof(float);
-// A restarting server is back well within this; a microphone that is not has gone.
-constexpr pa_usec_t kRecoveryTime = 3 * PA_USEC_PER_SEC;
-constexpr pa_usec_t kRetryInterval = 200 * PA_USEC_PER_MSEC;
-
-timeval fromNow(pa_usec_t delay) {
-    timeval when{};
-    pa_gettimeofday(&when);
-    return *pa_timeval_add(&when, delay);
-}
-}  // namespace
-
 class PulseEngine::Lock {
   public:
     explicit Lock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) {
@@ -273,104 +259,6 @@ void PulseEngine::stop() {
     mainloop_ = nullptr;
 }
 
-void PulseEngine::onContextState(pa_context* context, void* engine) {
-    auto* self = static_cast<PulseEngine*>(engine);
-    signalLoop(engine);  // start and inputFormat wait for this
-    if (!self->running_) return;
-    const pa_context_state_t state = pa_context_get_state(context);
-    if (!PA_CONTEXT_IS_GOOD(state)) return self->lose(self->contextError());
-    if (state != PA_CONTEXT_READY || !self->attempting_) return;
-    // Reconnected: find out what the wanted source is before recording it.
-    pa_operation* operation =
-        pa_context_get_source_info_by_name(context, self->wanted_.c_str(), onSourceInfo, self);
-    if (operation == nullptr) return self->lose(self->contextError());
-    pa_operation_unref(operation);
-}
-
-void PulseEngine::onStreamState(pa_stream* stream, void* engine) {
-    auto* self = static_cast<PulseEngine*>(engine);
-    signalLoop(engine);
-    if (!self->running_) return;
-    const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (!PA_STREAM_IS_GOOD(state)) return self->lose(self->contextError());
-    if (state != PA_STREAM_READY || self->retryTick_ == nullptr) return;
-    // Recovered: the tap goes on receiving buffers from the new stream.
-    pa_threaded_mainloop_get_api(self->mainloop_)->time_free(self->retryTick_);
-    self->retryTick_ = nullptr;
-    self->attempting_ = false;
-}
-
-void PulseEngine::onStreamMoved(pa_stream* stream, void* engine) {
-    auto* self = static_cast<PulseEngine*>(engine);
-    if (!self->running_) return;
-    pa_operation* operation = pa_context_get_source_info_by_index(
-        self->context_, pa_stream_get_device_index(stream), onSourceInfo, self);
-    if (operation == nullptr) return self->lose(self->contextError());
-    pa_operation_unref(operation);
-}
-
-// The source the server moved us to, or the one recovery would record from:
-// a microphone is fine; the monitor of a sound output is not, unless start
-// got exactly that one (the user's PULSE_SOURCE or the default they set).
-void PulseEngine::onSourceInfo(pa_context*, const pa_source_info* info, int last, void* engine) {
-    auto* self = static_cast<PulseEngine*>(engine);
-    if (!self->running_ || last > 0) return;
-    if (last < 0 || info == nullptr) return self->lose(self->contextError());
-    if (info->monitor_of_sink != PA_INVALID_INDEX && self->chosenSource_ != info->name) {
-        return self->lose(Error{"The only source left is the monitor of a sound output"});
-    }
-    if (self->stream_ == nullptr && self->attempting_ && !self->openStream(info->name)) {
-        self->lose(self->contextError());
-    }
-}
-
-void PulseEngine::lose(Error why) {
-    attempting_ = false;                // whatever was on its way has failed
-    if (retryTick_ != nullptr) return;  // recovering already: the next tick tries again
-    lost_ = std::move(why);
-    giveUpAt_ = pa_rtclock_now() + kRecoveryTime;
-    const timeval when = fromNow(0);
-    retryTick_ = pa_threaded_mainloop_get_api(mainloop_)->time_new(
-        pa_threaded_mainloop_get_api(mainloop_), &when, onRetryTick, this);
-}
-
-void PulseEngine::onRetryTick(pa_mainloop_api* api, pa_time_event* event, const timeval*,
-                              void* engine) {
-    auto* self = static_cast<PulseEngine*>(engine);
-    if (pa_rtclock_now() >= self->giveUpAt_) return self->giveUp();
-    if (!self->attempting_) self->attempt();
-    const timeval next = fromNow(kRetryInterval);
-    api->time_restart(event, &next);
-}
-
-// One step towards a new stream: a new context if the server went, then
-// (once it is ready) the wanted source's details, then the stream.
-void PulseEngine::attempt() {
-    releaseStream();
-    attempting_ = true;
-    if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY) {
-        return onContextState(context_, this);
-    }
-    releaseContext();
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kClientName);
-    if (context_ == nullptr) {
-        attempting_ = false;
-        return;
-    }
-    pa_context_set_state_callback(context_, onContextState, this);
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        attempting_ = false;
-    }
-}
-
-void PulseEngine::giveUp() {
-    running_ = false;
-    pa_threaded_mainloop_get_api(mainloop_)->time_free(retryTick_);
-    retryTick_ = nullptr;
-    releaseContext();
-    if (stoppedHandler_) stoppedHandler_(lost_);
-}
-
 void PulseEngine::releaseStream() {
     if (stream_ == nullptr) return;
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -388,71 +276,6 @@ void PulseEngine::releaseContext() {
     if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) pa_context_disconnect(context_);
     pa_context_unref(context_);
     context_ = nullptr;
-}
-
-void PulseEngine::resetStorage() {
-    samples_.assign(static_cast<std::size_t>(bufferSize_) * streamChannels_, 0.0f);
-    channelStarts_.resize(streamChannels_);
-    for (std::uint32_t c = 0; c < streamChannels_; ++c) {
-        channelStarts_[c] = samples_.data() + static_cast<std::size_t>(c) * bufferSize_;
-    }
-    filled_ = 0;
-    partialFrame_.assign(streamChannels_ * kSampleBytes, 0);
-    partialBytes_ = 0;
-}
-
-void PulseEngine::onStreamRead(pa_stream* stream, std::size_t, void* engine) {
-    auto* self = static_cast<PulseEngine*>(engine);
-    while (pa_stream_readable_size(stream) > 0) {
-        const void* data = nullptr;
-        std::size_t size = 0;
-        if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) return;
-        // A hole (no data but a size) becomes silence, so the audio after it
-        // keeps its place in time.
-        self->consume(static_cast<const std::uint8_t*>(data), size);
-        pa_stream_drop(stream);
-    }
-}
-
-void PulseEngine::consume(const std::uint8_t* bytes, std::size_t size) {
-    const std::size_t frameBytes = partialFrame_.size();
-    if (frameBytes == 0) return;
-    while (size > 0) {
-        if (partialBytes_ > 0 || size < frameBytes) {
-            const std::size_t taken = std::min(frameBytes - partialBytes_, size);
-            if (bytes != nullptr) {
-                std::memcpy(partialFrame_.data() + partialBytes_, bytes, taken);
-                bytes += taken;
-            } else {
-                std::memset(partialFrame_.data() + partialBytes_, 0, taken);
-            }
-            partialBytes_ += taken;
-            size -= taken;
-            if (partialBytes_ == frameBytes) {
-                appendFrame(partialFrame_.data());
-                partialBytes_ = 0;
-            }
-            continue;
-        }
-        appendFrame(bytes);
-        if (bytes != nullptr) bytes += frameBytes;
-        size -= frameBytes;
-    }
-}
-
-void PulseEngine::appendFrame(const std::uint8_t* frame) {
-    if (bufferSize_ == 0) return;
-    for (std::uint32_t c = 0; c < streamChannels_; ++c) {
-        float sample = 0.0f;
-        if (frame != nullptr) std::memcpy(&sample, frame + c * kSampleBytes, kSampleBytes);
-        channelStarts_[c][filled_] = sample;
-    }
-    if (++filled_ < bufferSize_) return;
-    filled_ = 0;
-    if (block_) {
-        const AudioBuffer buffer{channelStarts_.data(), bufferSize_, streamChannels_, streamRate_};
-        block_(buffer);
-    }
 }
 
 }  // namespace scrivia::platform::linux_
