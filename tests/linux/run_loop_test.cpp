@@ -1,16 +1,13 @@
-// The main-thread loop: order of tasks, timers, waking from other threads, quitting.
+// The main-thread loop: order of tasks and timers, and quitting.
 #include "platform/linux/run_loop.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
-#include <thread>
 
 namespace scrivia::platform::linux_ {
 namespace {
-
-using namespace std::chrono_literals;
 
 TEST(RunLoopTest, TasksRunInOrderTimersByDueTimeAndTheFirstQuitSetsTheStatus) {
     RunLoop loop;
@@ -37,19 +34,6 @@ TEST(RunLoopTest, TasksRunInOrderTimersByDueTimeAndTheFirstQuitSetsTheStatus) {
     EXPECT_EQ(loop.run(), 3);
     EXPECT_EQ(order, "p0ABC");
     EXPECT_FALSE(early);
-}
-
-TEST(RunLoopTest, RepeatingTimerSkipsBeatsMissedWhileTheLoopWasBusy) {
-    RunLoop loop;
-    int fires = 0;
-    // Twelve periods pass while the loop is busy; a timer that caught up on
-    // all of them would fire many times before the quit it posts first.
-    loop.post([] { std::this_thread::sleep_for(120ms); });
-    loop.scheduleRepeating(0.01, [&] {
-        if (++fires == 1) loop.post([&] { loop.quit(0); });
-    });
-    loop.run();
-    EXPECT_EQ(fires, 1);
 }
 
 }  // namespace
