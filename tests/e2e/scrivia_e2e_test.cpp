@@ -14,8 +14,8 @@ using namespace scrivia::testing;
 
 // Three recordings with pauses: one final each, in order, with most of the
 // engine's own words, though the host reads the first live and then nothing
-// for 30 s on a small pipe that fills soon. Read live, levels follow the voice
-// and a partial comes before the final.
+// for 30 s on a small pipe that fills soon. Read live, a partial comes before
+// the final.
 TEST_F(LiveDictation, EachRecordingBecomesOneFinalEvenWhenTheHostStalls) {
     const std::vector<std::string> paths = {recordingPath("0880"), recordingPath("0920"),
                                             recordingPath("0890")};
@@ -28,8 +28,7 @@ TEST_F(LiveDictation, EachRecordingBecomesOneFinalEvenWhenTheHostStalls) {
     ASSERT_EQ(fcntl(run.child.stdoutPipe(), F_SETPIPE_SZ, 4096), 4096);
     ASSERT_NO_FATAL_FAILURE(expectListening(run));
     feeder = pulse_->feed({paths[0], "silence:3", paths[1], "silence:3", paths[2], "silence:3"});
-    const auto spoken = SteadyClock::now();
-    run.until(nullptr, spoken + std::chrono::milliseconds(int(1000 * (first + 2.7))));
+    run.until(nullptr, SteadyClock::now() + std::chrono::milliseconds(int(1000 * (first + 2.7))));
     std::this_thread::sleep_for(30s);
     run.child.send("stop\n");
     EXPECT_EQ(run.finish(), 0);
@@ -41,25 +40,13 @@ TEST_F(LiveDictation, EachRecordingBecomesOneFinalEvenWhenTheHostStalls) {
     ASSERT_EQ(finals.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i)
         EXPECT_GE(sharedInOrder(reference[i], finals[i]), 0.6) << reference[i];
-    // Levels in [0, 1], louder in the first recording than in the pause after
-    // it (with a wide margin for latency), by the time they were read.
-    double loudest[2] = {0, 0};  // the first recording, the pause
-    for (std::size_t i = 0; i < run.events.size(); ++i) {
-        const double t = std::chrono::duration<double>(run.times[i] - spoken).count(),
-                     value = run.events[i].value("value", 0.0);
-        EXPECT_TRUE(value >= 0 && value <= 1) << value;
-        if (is("level")(run.events[i]) &&
-            ((t > 0.3 && t < first) || (t > first + 1.5 && t < first + 2.7)))
-            loudest[t > first] = std::max(loudest[t > first], value);
-    }
-    EXPECT_GT(loudest[0], loudest[1]);
     EXPECT_LT(run.output.find(R"("type":"partial")"), run.output.find(R"("type":"final")"));
 }
 
 // However the run is asked to end mid-sentence, or loses its microphone for
 // good, what was heard so far comes as a final before "end". A second signal
-// does not wait for the decoder; a server back within a second is recorded
-// again; the monitor of the speaker is never recorded unasked.
+// does not wait for the decoder; the monitor of the speaker is never recorded
+// unasked.
 TEST_F(LiveDictation, EveryEndMidSentenceDeliversTheOwedText) {
     const auto unload = [](Scrivia&) {
         ASSERT_TRUE(pulse_->pactl({"unload-module", "module-pipe-source"}));
@@ -67,29 +54,15 @@ TEST_F(LiveDictation, EveryEndMidSentenceDeliversTheOwedText) {
         EXPECT_EQ(pulse_->pactl({"list", "short", "source-outputs"}), "")
             << "the monitor is recorded";
     };
-    const auto restart = [this](Scrivia& run) {
-        ASSERT_TRUE(pulse_->kill());
-        std::this_thread::sleep_for(300ms);
-        ASSERT_TRUE(pulse_->restart());
-        feeder = pulse_->feed({recordingPath("0880"), "silence:2"});
-        EXPECT_TRUE(run.until([](const json& e) {
-            return sharedInOrder("he was not an ill disposed young man", e.value("text", "")) >=
-                   0.5;
-        })) << "no text from a recording after the restart";
-        run.child.send("stop\n");
-    };
     for (const auto& [how, act, status, within] :
          std::initializer_list<std::tuple<const char*, std::function<void(Scrivia&)>, int, int>>{
              {"stop line", [](Scrivia& run) { run.child.send("stop\n"); }, 0, 60},
              {"end of input", [](Scrivia& run) { run.child.closeStdin(); }, 0, 60},
              {"SIGINT", [](Scrivia& run) { kill(run.child.pid, SIGINT); }, 0, 60},
-             {"SIGTERM", [](Scrivia& run) { kill(run.child.pid, SIGTERM); }, 0, 60},
-             {"SIGHUP", [](Scrivia& run) { kill(run.child.pid, SIGHUP); }, 0, 60},
              {"two signals",
               [](Scrivia& r) { kill(r.child.pid, SIGTERM), kill(r.child.pid, SIGINT); }, 0, 1},
              {"server killed", [](Scrivia&) { ASSERT_TRUE(pulse_->kill()); }, 1, 5},
-             {"source unloaded", unload, 1, 5},
-             {"server restarted", restart, 0, 60}}) {
+             {"source unloaded", unload, 1, 5}}) {
         SCOPED_TRACE(how);
         feeder.reset();  // the last row's sentence must not go on into this one
         pulse_->drain();
@@ -107,7 +80,7 @@ TEST_F(LiveDictation, EveryEndMidSentenceDeliversTheOwedText) {
         const auto asked = SteadyClock::now();
         act(run);
         EXPECT_EQ(run.finish(), status);
-        EXPECT_LT(run.times.back() - asked, std::chrono::seconds(within));
+        EXPECT_LT(SteadyClock::now() - asked, std::chrono::seconds(within));
         EXPECT_EQ(run.summary(), status ? "ready en-US final no-mic end" : "ready en-US final end")
             << run.output;
         const auto owed = std::find_if(run.events.begin(), run.events.end(), is("final"));

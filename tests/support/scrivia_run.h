@@ -17,7 +17,7 @@ inline auto is(std::string type) {
     return [type](const json& e) { return e.value("type", "") == type; };
 }
 
-// One run of build/scrivia; every event it prints is kept, with when it was read.
+// One run of build/scrivia; every event it prints is kept.
 struct Scrivia {
     Scrivia(std::vector<std::string> args, std::vector<std::string> environment)
         : child((args.insert(args.begin(), SCRIVIA_BINARY), args), std::move(environment)) {}
@@ -30,7 +30,6 @@ struct Scrivia {
             output += *line + "\n";
             events.push_back(json::parse(*line, nullptr, false));
             if (!events.back().is_object()) events.back() = {{"type", "not JSON: " + *line}};
-            times.push_back(SteadyClock::now());
             if (wanted && wanted(events.back())) return events.back();
         }
         return std::nullopt;
@@ -59,7 +58,6 @@ struct Scrivia {
 
     ChildProcess child;
     std::vector<json> events;
-    std::vector<SteadyClock::time_point> times;
     std::string output;  // as read, for messages
 };
 
