@@ -5,7 +5,9 @@
 #include "app/settings.h"
 
 namespace scrivia::app {
+namespace {
 
+// Whether `text` is a valid "--pause" value; the number goes to `value`.
 bool parsePauseValue(const std::string& text, double& value) {
     if (text.empty()) return false;
     switch (text.front()) {
@@ -27,6 +29,8 @@ bool parsePauseValue(const std::string& text, double& value) {
     value = number;
     return true;
 }
+
+}  // namespace
 
 void parseOptions(Settings& settings) {
     auto& args = settings.args;

@@ -16,9 +16,6 @@ struct Settings {
     std::deque<std::string> args;  // arguments not yet parsed
 };
 
-// Whether `text` is a valid "--pause" value; the number goes to `value`.
-bool parsePauseValue(const std::string& text, double& value);
-
 // Consumes `settings.args`, setting what the options say. Unknown arguments
 // and invalid values are ignored.
 void parseOptions(Settings& settings);

@@ -12,53 +12,43 @@ namespace scrivia {
 namespace {
 
 TEST(Options, Table) {
-    // Arguments split at spaces ("_" stands for an empty one), and what they
-    // set: locale, pause, punctuation (+ or -), list (L or -).
-    for (auto [args, want] : std::initializer_list<std::pair<std::string, std::string>>{
-             {"", "fr-FR 1.2 + -"},
-             {"--pause 0.1", "fr-FR 0.4 + -"},
-             {"--pause 12", "fr-FR 5 + -"},
-             {"--pause nan", "fr-FR 0.4 + -"},
-             {"--pause 0x1p-1", "fr-FR 0.5 + -"},
-             {"--pause 2 --pause 3", "fr-FR 3 + -"},  // the last wins
-             {"--pause 1,5 --no-punctuation", "fr-FR 1.2 - -"},
-             {"--pause --list", "fr-FR 1.2 + -"},  // the value, though invalid
-             {"--locale --list", "--list 1.2 + -"},
-             {"--locale fr_FR", "fr_FR 1.2 + -"},  // verbatim
-             {"--locale", "fr-FR 1.2 + -"},
-             {"--pause", "fr-FR 1.2 + -"},
-             {"--pause _", "fr-FR 1.2 + -"},
-             {"--LIST --pause=2 -l --No-Punctuation --locale=de", "fr-FR 1.2 + -"},
-             {"x --list y", "fr-FR 1.2 + L"},
+    // Arguments, and what they set: locale, pause, punctuation (+ or -), list (L or -).
+    for (auto [args, want] :
+         std::initializer_list<std::pair<std::vector<std::string>, std::string>>{
+             {{}, "fr-FR 1.2 + -"},
+             {{"--pause", "0.1"}, "fr-FR 0.4 + -"},
+             {{"--pause", "12"}, "fr-FR 5 + -"},
+             {{"--pause", "nan"}, "fr-FR 0.4 + -"},
+             {{"--pause", "inf"}, "fr-FR 5 + -"},
+             {{"--pause", "-inf"}, "fr-FR 0.4 + -"},
+             {{"--pause", "0x1p-1"}, "fr-FR 0.5 + -"},
+             {{"--pause", "+.3e1"}, "fr-FR 3 + -"},
+             {{"--pause", "2", "--pause", "3"}, "fr-FR 3 + -"},  // the last wins
+             {{"--pause", "1,5", "--no-punctuation"}, "fr-FR 1.2 - -"},
+             {{"--pause", " 1"}, "fr-FR 1.2 + -"},
+             {{"--pause", "--list"}, "fr-FR 1.2 + -"},  // the value, though invalid
+             {{"--locale", "--list"}, "--list 1.2 + -"},
+             {{"--locale", "fr_FR"}, "fr_FR 1.2 + -"},  // verbatim
+             {{"--locale"}, "fr-FR 1.2 + -"},
+             {{"--pause"}, "fr-FR 1.2 + -"},
+             {{"--pause", ""}, "fr-FR 1.2 + -"},
+             {{"--LIST", "--pause=2", "-l", "--No-Punctuation", "--locale=de"}, "fr-FR 1.2 + -"},
+             {{"x", "--list", "y"}, "fr-FR 1.2 + L"},
          }) {
-        app::Settings s;
-        s.localeId = "fr-FR";
-        std::istringstream words(args);
-        for (std::string word; words >> word;) s.args.push_back(word == "_" ? "" : word);
+        app::Settings s{.localeId = "fr-FR", .args = {args.begin(), args.end()}};
         app::parseOptions(s);
         std::ostringstream got;
         got << s.localeId << " " << s.pauseSeconds << " " << (s.punctuation ? "+" : "-") << " "
             << (s.listOnly ? "L" : "-");
-        EXPECT_EQ(got.str(), want) << args;
+        EXPECT_EQ(got.str(), want) << ::testing::PrintToString(args);
     }
 }
 
-TEST(Options, PauseNumberForms) {
-    double v = 0;
-    for (const char* valid : {"0.8", "2", "+3", ".5", "1e0", "0x1p-1", "inf"})
-        EXPECT_TRUE(app::parsePauseValue(valid, v)) << valid;
-    for (const char* invalid : {"1,5", "0.8s", " 1", "\t1", "", "abc", "1 ", "--list"})
-        EXPECT_FALSE(app::parsePauseValue(invalid, v)) << '"' << invalid << '"';
-}
-
 TEST(ControlLines, StopAloneOnItsLineOnly) {
-    struct Row {
-        std::vector<std::string> chunks;
-        bool stops;
-    };
     const std::string bound(app::ControlLineReader::maxKept - 4, ' ');
     const std::string overlong(app::ControlLineReader::maxKept + 1, ' ');
-    for (const Row& r : std::vector<Row>{
+    // Standard input in chunks, and whether it asks to stop.
+    for (auto [chunks, stops] : std::vector<std::pair<std::vector<std::string>, bool>>{
              {{"stop\n"}, true},
              {{"stop\r\n"}, true},
              {{"  \tstop \t\n"}, true},
@@ -75,8 +65,8 @@ TEST(ControlLines, StopAloneOnItsLineOnly) {
          }) {
         app::ControlLineReader reader;
         bool stopped = false;
-        for (auto& chunk : r.chunks) stopped = reader.feed(chunk) || stopped;
-        EXPECT_EQ(stopped, r.stops) << ::testing::PrintToString(r.chunks).substr(0, 60);
+        for (auto& chunk : chunks) stopped = reader.feed(chunk) || stopped;
+        EXPECT_EQ(stopped, stops) << ::testing::PrintToString(chunks).substr(0, 60);
     }
 }
 
