@@ -246,7 +246,11 @@ struct Run {
         process.runBackground();
         runLoop.advance(0);
     }
-    Engine& engine() { return *audio.engine; }
+    Engine& engine() {  // the last engine made; a failure, not a crash, if none
+        static Engine none;
+        if (!audio.engine) ADD_FAILURE() << "no engine";
+        return audio.engine ? *audio.engine : none;
+    }
     Recognizer& recognizer() { return *speech.recognizers.at("fr_FR"); }
     Task& current() { return task(recognizer().tasks.size() - 1); }
     Task& task(std::size_t i) {  // the i-th task opened; a failure, not a crash, if none

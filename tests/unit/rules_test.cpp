@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "audio/level_meter.h"
@@ -37,19 +36,9 @@ TEST(SegmentRules, Verdicts) {
               SegmentVerdict::close);
 }
 
-TEST(SegmentRules, PauseIsClampedIntoItsRange) {
-    const double inf = std::numeric_limits<double>::infinity();
-    for (auto [in, want] : std::initializer_list<std::pair<double, double>>{
-             {0.1, 0.4}, {12, 5}, {2.5, 2.5}, {NAN, 0.4}, {inf, 5}, {-inf, 0.4}})
-        EXPECT_EQ(session::clampedPause(in), want) << in;
-}
-
 TEST(ErrorWindow, TheFifthErrorWithinSixSecondsReachesTheLimit) {
-    struct Row {
-        std::vector<double> at;
-        bool reached;  // by the last error
-    };
-    for (const Row& r : std::initializer_list<Row>{
+    // When errors come, and whether the last reaches the limit.
+    for (auto [at, want] : std::initializer_list<std::pair<std::vector<double>, bool>>{
              {{0, 1, 2, 3}, false},
              {{0, 1, 2, 3, 5.9}, true},
              {{0, 1, 2, 3, 6}, false},  // the first is six seconds old: forgotten
@@ -57,8 +46,8 @@ TEST(ErrorWindow, TheFifthErrorWithinSixSecondsReachesTheLimit) {
          }) {
         session::ErrorWindow window;
         bool reached = false;
-        for (double t : r.at) reached = window.record(t);
-        EXPECT_EQ(reached, r.reached) << r.at.back();
+        for (double t : at) reached = window.record(t);
+        EXPECT_EQ(reached, want) << at.back();
     }
 }
 
@@ -66,22 +55,19 @@ TEST(LevelMeter, WorkedValues) {
     std::vector<float> sine(2048);
     for (std::size_t i = 0; i < sine.size(); ++i)
         sine[i] = 0.05f * std::sin(2 * float(M_PI) * 440 * float(i) / 48000);
-    struct Row {
-        std::vector<float> samples;
-        double want;
-    };
-    for (const Row& r : std::initializer_list<Row>{
-             {std::vector<float>(2048, 0.0f), 0.0},
-             {std::vector<float>(2048, 0.025f), 0.3},
-             {std::vector<float>(2048, -0.05f), 0.6},
-             {std::vector<float>(2048, 0.5f), 1.0},  // clipped at full scale
-             {sine, 0.42},
+    const auto steady = [](float value) { return std::vector<float>(2048, value); };
+    for (auto [samples, want] : std::initializer_list<std::pair<std::vector<float>, double>>{
+             {steady(0), 0.0},
+             {steady(0.025f), 0.3},
+             {steady(-0.05f), 0.6},
+             {steady(0.5f), 1.0},  // clipped at full scale
+             {sine, 0.42},         // the root mean square, not the peak
              {{NAN, 0.0f}, 1.0},
          }) {
         audio::LevelMeter meter;
-        auto level = meter.measure(0, r.samples.data(), std::uint32_t(r.samples.size()));
+        auto level = meter.measure(0, samples.data(), std::uint32_t(samples.size()));
         ASSERT_TRUE(level.has_value());
-        EXPECT_DOUBLE_EQ(*level, r.want);
+        EXPECT_DOUBLE_EQ(*level, want);
     }
 }
 

@@ -19,8 +19,10 @@ using Session = Listening;
 using Stop = Listening;
 using Faults = Listening;
 
-TEST_F(Session, AnUtteranceBecomesPartialsThenAFinalAfterThePause) {
+// Audio goes to the request of its segment, and drives the meter.
+TEST_F(Session, AnUtteranceAndItsAudioBecomePartialsThenAFinalAfterThePause) {
     auto& first = run.current();
+    run.engine().feed(0.025f);
     first.partial("");
     first.partial("caf\u00e9");
     run.runLoop.advance(1.0);
@@ -28,6 +30,10 @@ TEST_F(Session, AnUtteranceBecomesPartialsThenAFinalAfterThePause) {
     run.runLoop.advance(0.25);
     ASSERT_EQ(run.recognizer().tasks.size(), 2u) << "closed 1.2 s after the text last changed";
     EXPECT_EQ(first.request->endCalls, 1);
+    run.engine().feed();
+    EXPECT_EQ(first.request->buffers, 1);
+    EXPECT_EQ(run.current().request->buffers, 1);
+    EXPECT_EQ(run.events().at(1), (nlohmann::json{{"type", "level"}, {"value", 0.3}}));
     run.current().partial("caf\u00e9");  // a new segment shows its first text, even a repeat
     first.final(" Caf\u00e9. ");
     EXPECT_EQ(run.transcript(), "partial:caf\u00e9 | partial:caf\u00e9 | final:Caf\u00e9.");
@@ -71,17 +77,6 @@ TEST(SessionStart, RequestsAskForDictationAndAMicrophoneThatCannotStartEndsTheRu
         EXPECT_EQ(settings.requiresOnDeviceRecognition, r.requiresOnDevice);
         EXPECT_EQ(settings.addsPunctuation, r.punctuation);
     }
-}
-
-TEST_F(Session, AudioGoesToTheCurrentRequestOnlyAndDrivesTheMeter) {
-    auto& first = run.current();
-    run.engine().feed(0.025f);
-    first.partial("one");
-    run.runLoop.advance(1.3);
-    run.engine().feed();
-    EXPECT_EQ(first.request->buffers, 1);
-    EXPECT_EQ(run.current().request->buffers, 1);
-    EXPECT_EQ(run.events().at(1), (nlohmann::json{{"type", "level"}, {"value", 0.3}}));
 }
 
 TEST_F(Session, NoBufferReachesARequestAfterItsAudioEnded) {
