@@ -6,6 +6,7 @@
 #   private-pulse.sh start DIR         start the daemon; prints its address (unix:DIR/native)
 #   private-pulse.sh feed DIR ITEM...  play ITEMs into the microphone in real time, then
 #                                      silence until killed (--once first: return after them)
+#   private-pulse.sh recording DIR     wait (30 s at most) until a client records the microphone
 #   private-pulse.sh stop DIR          stop the daemon started in DIR
 #
 # DIR is an existing empty folder of the caller's. ITEM is a 16-bit mono 16 kHz
@@ -19,7 +20,7 @@ CHUNK=3200            # bytes in 100 ms of the microphone's audio
 CHUNK_NS=100000000
 
 usage() {
-    echo "usage: $0 start DIR | feed DIR [--once] ITEM... | stop DIR" >&2
+    echo "usage: $0 start DIR | feed DIR [--once] ITEM... | recording DIR | stop DIR" >&2
     exit 2
 }
 
@@ -130,6 +131,17 @@ mic_recording() {
     [[ "$sources" =~ $'\t'mic$'\t'[^$'\n']*RUNNING ]]
 }
 
+# Succeeds once a client records the microphone; fails after 30 s, or at once
+# if the daemon is gone.
+recording() {
+    for _ in $(seq 300); do
+        mic_recording && return 0
+        daemon_pid >/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
 feed() {
     local once=0
     if [ "${1:-}" = --once ]; then
@@ -150,11 +162,7 @@ feed() {
 
     # The pipe source reads nothing until a client records, and audio written
     # before would arrive late, in one burst.
-    for _ in $(seq 300); do
-        mic_recording && break
-        daemon_pid >/dev/null || return 0
-        sleep 0.1
-    done
+    recording || daemon_pid >/dev/null || return 0
     # The daemon holds the FIFO open for reading, so this does not block; a
     # write fails once the daemon is gone.
     exec 3>"$DIR/mic.fifo"
@@ -186,6 +194,7 @@ shift 2
 case "$command" in
 start) [ $# -eq 0 ] || usage; start ;;
 feed) feed "$@" ;;
+recording) [ $# -eq 0 ] || usage; recording ;;
 stop) [ $# -eq 0 ] || usage; stop ;;
 *) usage ;;
 esac

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -150,14 +149,8 @@ class PrivatePulse {
         args.insert(args.begin(), "/usr/bin/pactl");
         return output(std::move(args), clientEnvironment());
     }
-    bool waitUntilRecording(SteadyClock::time_point deadline) const {
-        // "1\tmic\tmodule-pipe-source.c\ts16le 1ch 16000Hz\tRUNNING"
-        for (; SteadyClock::now() < deadline; std::this_thread::sleep_for(50ms))
-            if (std::regex_search(pactl({"list", "short", "sources"}).value_or(""),
-                                  std::regex("\tmic\t[^\n]*RUNNING")))
-                return true;
-        return false;
-    }
+    // Once a client records the microphone; false after 30 s.
+    bool recording() const { return script("recording"); }
 
   private:
     static constexpr const char* kScript = SCRIVIA_SOURCE_DIR "/scripts/private-pulse.sh";
