@@ -1,42 +1,65 @@
-// The process service: the locale from the environment, and termination signals.
+// The process and its main loop: the locale from the environment, the order
+// of tasks and timers, termination signals, and quitting.
 #include "platform/linux/process.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <array>
+#include <chrono>
+#include <string>
+
 namespace scrivia::platform::linux_ {
 namespace {
 
 TEST(LocaleIdentifierTest, FollowsTheCLibrarysPrecedenceAndKeepsLanguageAndTerritory) {
-    struct Case {
-        const char *all, *messages, *lang, *expected;
-    };
-    for (const Case& c : std::initializer_list<Case>{
+    // LC_ALL, LC_MESSAGES, LANG (null when unset), and the locale they give.
+    for (auto [all, messages, lang, want] : std::initializer_list<std::array<const char*, 4>>{
              {"fr_FR.UTF-8", "de_DE.UTF-8", "it_IT.UTF-8", "fr_FR"},
              {nullptr, "de_DE.UTF-8", "it_IT.UTF-8", "de_DE"},
              {"", "", "pt_BR.UTF-8", "pt_BR"},  // empty counts as unset
-             {nullptr, nullptr, "de_DE@euro", "de_DE"},
              {nullptr, nullptr, "sr_RS.UTF-8@latin", "sr_RS"},
              {"C", "fr_FR.UTF-8", "fr_FR.UTF-8", "en_US"},
              {nullptr, nullptr, "C.UTF-8", "en_US"},
              {nullptr, nullptr, nullptr, "en_US"},
          }) {
-        EXPECT_EQ(localeIdentifierFromEnvironment(c.all, c.messages, c.lang), c.expected)
-            << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-") << " "
-            << (c.lang ? c.lang : "-");
+        EXPECT_EQ(localeIdentifierFromEnvironment(all, messages, lang), want)
+            << "LANG=" << (lang ? lang : "(unset)");
     }
 }
 
-TEST(ProcessTest, EachTerminationSignalRunsTheHandlerOnTheMainLoop) {
+// Posted tasks run in order, timers by due time and never early, each
+// termination signal runs the handler on the loop, and the first quit ends it.
+TEST(MainLoop, TasksInOrderTimersWhenDueSignalsOnTheLoopAndTheFirstQuitsStatus) {
     RunLoop loop;
     Process process(loop);
-    int handled = 0;
-    process.onTerminationRequest([&] {
-        if (++handled == 3) loop.quit(0);
+    std::string order;
+    const auto start = std::chrono::steady_clock::now();
+    bool early = false;
+    auto note = [&](char name, double delay) {
+        return [&, name, delay] {
+            order += name;
+            early |=
+                std::chrono::steady_clock::now() - start < std::chrono::duration<double>(delay);
+        };
+    };
+    process.onTerminationRequest(note('s', 0));
+    loop.postAfter(0.06, note('C', 0.06));
+    loop.postAfter(0.02, note('A', 0.02));
+    loop.postAfter(0.04, note('B', 0.04));
+    loop.postAfter(-1, note('0', 0));  // a negative delay means now, after what is posted
+    loop.post(note('p', 0));
+    loop.post([] {
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) raise(signal);
     });
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) raise(signal);
-    EXPECT_EQ(loop.run(), 0);
-    EXPECT_EQ(handled, 3);
+    loop.postAfter(0.08, [&] {
+        loop.quit(3);
+        loop.quit(0);
+    });
+    loop.postAfter(0.08, note('X', 0));  // queued behind the quit: never runs
+    EXPECT_EQ(loop.run(), 3);
+    EXPECT_EQ(order, "p0sssABC");
+    EXPECT_FALSE(early);
 }
 
 }  // namespace
