@@ -33,8 +33,7 @@ bool askAccess() {
 }
 
 // One engine through a whole life on one private server: exact samples, a
-// tap let go of, stops and starts, a server restarted and one gone; then a
-// server that refuses us, and none at all.
+// tap let go of, a server restarted and one gone; then a server that refuses us.
 TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhenRefused) {
     PrivatePulse server;
     for (const std::string& variable : server.clientEnvironment()) {  // only the private server
@@ -65,7 +64,7 @@ TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhen
     engine.installTap(kFrames, {16000, 2}, tap);
     engine.setStoppedHandler([&](Error error) { stopped += error.description.empty() ? 100 : 1; });
     ASSERT_EQ(engine.start(), std::nullopt);
-    ASSERT_TRUE(server.waitUntilRecording(SteadyClock::now() + 10s));
+    ASSERT_TRUE(server.recording());
     // A ramp over a few buffers and a remainder, then silence that pushes its
     // last frames out; 16-bit samples are exact in floats.
     std::vector<std::int16_t> ramp(3 * kFrames + 500 + 4800);
@@ -88,13 +87,6 @@ TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhen
     std::this_thread::sleep_for(300ms);  // two buffers' worth, had the tap stayed
     EXPECT_EQ(calls, before);
     engine.installTap(kFrames, {16000, 2}, tap);
-    ASSERT_TRUE(eventually([&] { return calls > before; }));
-    engine.stop();
-    engine.stop();
-    before = calls;
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(calls, before);
-    ASSERT_EQ(engine.start(), std::nullopt);
     ASSERT_TRUE(eventually([&] { return calls > before; }));
     // A server that comes back at once is recorded again with no word to the
     // core; one that stays gone is reported, once, after the engine gave up.
@@ -133,13 +125,6 @@ TEST(PulseEngine, DeliversExactSamplesLetsGoOfItsTapRecoversAndIsRefusedOnlyWhen
     EXPECT_FALSE(askAccess());
     auto error = PulseEngine().start();
     EXPECT_EQ(error ? error->description : "", pa_strerror(PA_ERR_ACCESS));
-    // No server: no input, and nobody to refuse us: the engine reports the missing input.
-    setenv("PULSE_SERVER", "unix:/nonexistent/scrivia/native", 1);
-    EXPECT_TRUE(askAccess());
-    PulseEngine none;
-    EXPECT_EQ(none.inputFormat().channelCount, 0u);
-    error = none.start();
-    EXPECT_EQ(error ? error->description : "", pa_strerror(PA_ERR_CONNECTIONREFUSED));
 }
 
 }  // namespace

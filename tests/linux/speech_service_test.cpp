@@ -63,9 +63,8 @@ void feed(RecognitionRequest& request, const Samples& audio, std::size_t factor)
 }
 
 // What the decoder says made into text, models found in search order, a
-// language served by a model of its own, unusable models said to be so, then
-// a decoding story: audio queued before
-// its task opens or while the model loads, requests decoded in order,
+// language served by a model of its own, then a decoding story: audio queued
+// before its task opens or while the model loads, requests decoded in order,
 // partials only when changed, a task cancelled, and silence.
 TEST(SpeechService, FindsModelsAndDecodesLikePocketSphinxInOrderUntilCancelled) {
     // What the decoder says, made into the text the service reports.
@@ -94,10 +93,6 @@ TEST(SpeechService, FindsModelsAndDecodesLikePocketSphinxInOrderUntilCancelled) 
         for (const char* file : {"/acoustic-model/mdef", "/language-model.lm", "/dictionary.dict"})
             put(at + file);
     fs::remove(folder / "b/it_IT/language-model.lm");  // incomplete
-    // yy_YY: Debian's acoustic model and dictionary, a language model PocketSphinx refuses.
-    put("b/yy-YY/language-model.lm.bin", "garbage");
-    fs::create_symlink(english + "/en-us/en-us", folder / "b/yy-YY/acoustic-model");
-    fs::create_symlink(english + "/en-us/cmudict-en-us.dict", folder / "b/yy-YY/dictionary.dict");
     // Entries that name no folder, or none at all, are skipped.
     const std::string path = root + "/p1::" + root + "/none:" + root + "/p2";
     RunLoop loop;
@@ -121,9 +116,8 @@ TEST(SpeechService, FindsModelsAndDecodesLikePocketSphinxInOrderUntilCancelled) 
             from)
             << asked;
     }
-    EXPECT_EQ(all.supportedLocales(),
-              (std::vector<std::string>{"de_DE", "en_GB", "en_US", "fr_FR", "pt_BR", "yy_YY",
-                                        "zh_CN", "zh_TW"}));
+    EXPECT_EQ(all.supportedLocales(), (std::vector<std::string>{"de_DE", "en_GB", "en_US", "fr_FR",
+                                                                "pt_BR", "zh_CN", "zh_TW"}));
     EXPECT_EQ(all.recognizer("en-gb"), all.recognizer("en_AU"));  // one recogniser, one load
     // Without the variables: the XDG defaults, and the built-in folder once.
     EXPECT_EQ(
@@ -134,37 +128,26 @@ TEST(SpeechService, FindsModelsAndDecodesLikePocketSphinxInOrderUntilCancelled) 
     // With only the English model, English of any region is served by it.
     SpeechService service{loop, ModelDirectories{{}, english}};
     auto recognizer = service.recognizer("en_US");
-    ASSERT_TRUE(recognizer && all.recognizer("en_GB") && all.recognizer("yy_YY"));
+    ASSERT_TRUE(recognizer);
     for (const char* asked : {"en_GB", "en", "en-IN"})
         EXPECT_EQ(service.recognizer(asked), recognizer) << asked;
     std::map<char, std::shared_ptr<RecognitionRequest>> req;
-    for (char task : std::string("eyABCD"))
+    for (char task : std::string("ABCD"))
         (req[task] = service.makeRequest())->settings.shouldReportPartialResults = task != 'A';
     req['A']->settings.addsPunctuation = false;
     const auto first = readWav(recordingPath("0880")), second = readWav(recordingPath("0870"));
-    // A model that cannot load is unavailable and its task says why, naming
-    // it (not only its folder, named en-GB and yy-YY): en_GB's is turned away
-    // before PocketSphinx sees it, yy_YY's refused by PocketSphinx. B, stereo
-    // at 48 kHz, is complete before any task opens; the rest is fed while the
-    // model loads. A needs no resampling: its text is PocketSphinx's own.
-    req['e']->endAudio(), req['y']->endAudio();
+    // B, stereo at 48 kHz, is complete before any task opens; the rest is fed
+    // while the model loads. A needs no resampling: its text is PocketSphinx's own.
     feed(*req['B'], second, 3);
     Tasks got;
-    got.open('e', *all.recognizer("en_GB"), req['e']);
-    got.open('y', *all.recognizer("yy_YY"), req['y']);
     for (char task : std::string("ABCD")) got.open(task, *recognizer, req[task]);
     feed(*req['A'], first, 1);
     feed(*req['C'], second, 3);
     feed(*req['D'], Samples(16000 * 2, 0), 3);
     loop.postAfter(240, [&] { loop.quit(1); });
-    loop.scheduleRepeating(0.01, [&] { got.finished.size() < 5 ? void() : loop.quit(0); });
+    loop.scheduleRepeating(0.01, [&] { got.finished.size() < 3 ? void() : loop.quit(0); });
     ASSERT_EQ(loop.run(), 0) << "only " << got.finished << " finished";
     fs::remove_all(folder);
-    for (std::string model : {"en_GB", "yy_YY"})  // one error, naming the model
-        EXPECT_TRUE(std::regex_match(got.said[model[0]], std::regex("!.*" + model + ".*\n")) &&
-                    !all.recognizer(model)->isAvailable())
-            << got.said[model[0]];
-    std::erase_if(got.finished, ::islower);
     EXPECT_EQ(got.finished, "ABD");
     EXPECT_EQ(std::count(got.said['C'].begin(), got.said['C'].end(), '\n'), 1) << got.said['C'];
     const auto expected = referenceTexts({first, second});
