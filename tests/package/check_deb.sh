@@ -14,9 +14,9 @@ debs=("$work"/scrivia_*.deb)
 [ "${#debs[@]}" -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one scrivia_*.deb, got: ${debs[*]}"
 deb=${debs[0]}
 
+# lintian (below) fails on a missing copyright, changelog or manual page, and on an unstripped binary.
 contents=$(dpkg-deb -c "$deb")
-for path in ./usr/bin/scrivia ./usr/share/man/man1/scrivia.1.gz ./usr/share/doc/scrivia/copyright \
-  ./usr/share/doc/scrivia/README.md ./usr/share/doc/scrivia/changelog.Debian.gz; do
+for path in ./usr/bin/scrivia ./usr/share/man/man1/scrivia.1.gz ./usr/share/doc/scrivia/README.md; do
   grep -q " $path\$" <<<"$contents" || fail "$path missing from the package"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -25,8 +25,6 @@ for dep in pocketsphinx-en-us libpulse0; do
 done
 
 dpkg-deb -x "$deb" "$work/root"
-file "$work/root/usr/bin/scrivia" | grep -q ', stripped' || fail "usr/bin/scrivia is not stripped"
-zcat "$work/root/usr/share/man/man1/scrivia.1.gz" | grep -q '^\.TH SCRIVIA 1' || fail "man page"
 out=$("$work/root/usr/bin/scrivia" --list)
 [ "$(wc -l <<<"$out")" -eq 1 ] || fail "--list wrote more than one line: $out"
 grep -q '"type":"locales"' <<<"$out" && grep -q '"en-US"' <<<"$out" || fail "--list: $out"
