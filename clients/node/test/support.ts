@@ -13,13 +13,8 @@ export const repoDir = path.resolve(__dirname, '../../../..');
 const schema = JSON.parse(readFileSync(path.join(repoDir, 'docs/events.schema.json'), 'utf8'));
 const validate = new Ajv({ allErrors: true }).compile(schema);
 
-export interface Run {
-    events: ScriviaEvent[];
-    exit: ScriviaExit;
-}
-
 /** Every event until the exit; each raw line must fit the schema and parse. */
-export async function collect(session: ScriviaSession, onEvent?: (event: ScriviaEvent) => void): Promise<Run> {
+export async function collect(session: ScriviaSession, onEvent?: (e: ScriviaEvent) => void): Promise<{ events: ScriviaEvent[]; exit: ScriviaExit }> {
     const lines: string[] = [];
     session.on('line', (line: string) => lines.push(line));
     const events: ScriviaEvent[] = [];
