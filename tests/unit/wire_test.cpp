@@ -28,7 +28,7 @@ TEST(Options, Table) {
              {{"--pause", " 1"}, "fr-FR 1.2 + -"},
              {{"--pause", "--list"}, "fr-FR 1.2 + -"},  // the value, though invalid
              {{"--locale", "--list"}, "--list 1.2 + -"},
-             {{"--locale", "fr_FR"}, "fr_FR 1.2 + -"},  // verbatim
+             {{"--locale", "de_DE", "--locale", "fr_FR"}, "fr_FR 1.2 + -"},  // the last, verbatim
              {{"--locale"}, "fr-FR 1.2 + -"},
              {{"--pause"}, "fr-FR 1.2 + -"},
              {{"--pause", ""}, "fr-FR 1.2 + -"},
