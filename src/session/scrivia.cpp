@@ -198,15 +198,15 @@ void Scrivia::microphoneLost(const platform::Error&) {
 
 void Scrivia::flush() {
     if (environment.stream.hasEnded()) return;
-    for (const auto& text : owed.settleAll()) emitFinal(text);
+    settleAll();
     finish();
 }
 
 void Scrivia::settleAll() {
-    const bool currentOwed = request && owed.contains(request.get());
     for (const auto& text : owed.settleAll()) emitFinal(text);
-    // Not yet closed, so heard after everything owed.
-    if (!currentOwed) emitFinal(lastText);
+    // The stop closed the current segment: its text is owed or already
+    // written. Otherwise it is still open, so heard after everything owed.
+    if (!stopping) emitFinal(lastText);
     lastText.clear();
 }
 

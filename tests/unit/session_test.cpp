@@ -183,15 +183,25 @@ TEST_F(Faults, ASecondSignalEndsTheStopAtOnce) {
     EXPECT_FALSE(run.engine().tap);
 }
 
-TEST_F(Faults, ALostMicrophoneSettlesWhatIsOwedInSpokenOrderThenEndsWithNoMic) {
-    run.say("one", 1.5);
-    run.current().partial("two");
-    run.engine().stopped(platform::Error{"Connection terminated"});
-    run.runLoop.advance(0);
-    EXPECT_EQ(run.transcript(),
-              "partial:one | partial:two | final:one | final:two | "
-              "error:no-mic:Aucun micro utilisable | end");
-    EXPECT_EQ(run.runLoop.status, 1);
+TEST(LostMicrophone, WhatIsOwedIsSettledOnceInSpokenOrderThenTheRunEndsWithNoMic) {
+    for (bool stopping : {false, true}) {
+        sim::Run run;
+        run.start();
+        run.say("one", 1.5);
+        run.current().partial("two");
+        if (stopping) {  // the stop's own segment is settled, an earlier one not yet
+            run.stop();
+            run.current().final("Two.");
+        }
+        run.engine().stopped(platform::Error{"Connection terminated"});
+        run.runLoop.advance(0);
+        EXPECT_EQ(run.transcript(), stopping
+                                        ? "partial:one | partial:two | final:Two. | "
+                                          "final:one | error:no-mic:Aucun micro utilisable | end"
+                                        : "partial:one | partial:two | final:one | final:two | "
+                                          "error:no-mic:Aucun micro utilisable | end");
+        EXPECT_EQ(run.runLoop.status, 1);
+    }
 }
 
 }  // namespace
