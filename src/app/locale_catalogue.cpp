@@ -7,16 +7,19 @@ namespace scrivia::app {
 
 void listLocales(App& app) {
     auto& speech = app.platform.speech;
-    auto identifiers = speech.supportedLocales();
+    // Dashed before sorting: a platform may give either separator, and "en-US"
+    // sorts before "en_GB".
+    std::vector<std::pair<std::string, std::string>> identifiers;  // dashed, as given
+    for (auto& identifier : speech.supportedLocales())
+        identifiers.emplace_back(platform::dashedIdentifier(identifier), identifier);
     // std::string compares bytes as unsigned, which for UTF-8 is code point order.
     std::sort(identifiers.begin(), identifiers.end());
     std::vector<std::string> locales;
     std::vector<std::string> onDevice;
-    for (const auto& identifier : identifiers) {
-        locales.push_back(platform::dashedIdentifier(identifier));
-        auto recognizer = speech.recognizer(identifier);
-        if (recognizer && recognizer->supportsOnDeviceRecognition())
-            onDevice.push_back(platform::dashedIdentifier(identifier));
+    for (const auto& [dashed, given] : identifiers) {
+        locales.push_back(dashed);
+        auto recognizer = speech.recognizer(given);
+        if (recognizer && recognizer->supportsOnDeviceRecognition()) onDevice.push_back(dashed);
     }
     app.stream.emit(events::localesEvent(locales, onDevice));
     app.stream.close(0);

@@ -14,7 +14,7 @@ using nlohmann::json;
 TEST(Startup, CatalogueIsSortedWithItsOnDeviceSubsequenceAndEndsTheRunWithoutEnd) {
     sim::Run run;
     for (auto [id, onDevice] :
-         {std::pair{"fr_FR", true}, {"en_US", true}, {"de_DE", false}, {"en-GB", true}})
+         {std::pair{"fr_FR", true}, {"en-US", true}, {"de_DE", false}, {"en_GB", true}})
         run.serve(id).onDevice = onDevice;
     run.speech.recognizers["es_ES"] = nullptr;  // listed, but no recogniser for it
     run.start({"--list", "--locale", "xx"});
