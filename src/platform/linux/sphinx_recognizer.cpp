@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -9,6 +10,15 @@
 #include "platform/linux/sphinx_text.h"
 
 namespace scrivia::platform::linux_ {
+namespace {
+
+// "The speech model for en_US <what> from <its three files>."
+std::string modelMessage(const std::string& locale, const ModelFiles& files, const char* what) {
+    return "The speech model for " + locale + " " + what + " from " + files.acousticModel + ", " +
+           files.languageModel + " and " + files.dictionary + ".";
+}
+
+}  // namespace
 
 // What the recognition worker shares with the main thread and with the
 // requests it decodes. Guarded by `mutex`.
@@ -19,7 +29,7 @@ struct WorkerState {
     std::condition_variable changed;
     // Counts wake-ups, so the worker misses none that come while it decodes.
     std::uint64_t generation = 0;
-    bool stopping = false;
+    std::atomic<bool> stopping = false;  // set under the mutex; read without it mid-decode
     Load load = Load::idle;
     std::string loadError;
     std::deque<std::shared_ptr<SphinxTask>> tasks;
@@ -42,7 +52,6 @@ SphinxRecognizer::SphinxRecognizer(platform::RunLoop& mainLoop, std::string loca
       state_(std::make_shared<WorkerState>()) {}
 
 SphinxRecognizer::~SphinxRecognizer() {
-    stopping_.store(true);
     {
         std::lock_guard lock(state_->mutex);
         state_->stopping = true;
@@ -93,9 +102,7 @@ void SphinxRecognizer::startLoading() {
     if (auto trouble = problemWithModel(files_)) {
         problem = "The speech model for " + localeIdentifier_ + " cannot be used. " + *trouble;
     } else if (probe_ && !modelLoads(files_, *probe_)) {
-        problem = "The speech model for " + localeIdentifier_ +
-                  " failed to load in a trial run from " + files_.acousticModel + ", " +
-                  files_.languageModel + " and " + files_.dictionary + ".";
+        problem = modelMessage(localeIdentifier_, files_, "failed to load in a trial run");
     }
     std::lock_guard lock(state_->mutex);
     if (problem) {
@@ -172,16 +179,14 @@ void SphinxRecognizer::work() {
 
 void SphinxRecognizer::load() {
     decoder_ = UtteranceDecoder::load(files_);
-    converter_.emplace(decoder_ ? decoder_->sampleRate() : 16000);
+    if (decoder_) converter_.emplace(decoder_->sampleRate());
     {
         std::lock_guard lock(state_->mutex);
         if (decoder_) {
             state_->load = WorkerState::Load::ready;
         } else {
             state_->load = WorkerState::Load::failed;
-            state_->loadError = "The speech model for " + localeIdentifier_ +
-                                " could not be loaded from " + files_.acousticModel + ", " +
-                                files_.languageModel + " and " + files_.dictionary + ".";
+            state_->loadError = modelMessage(localeIdentifier_, files_, "could not be loaded");
         }
         ++state_->generation;
     }
@@ -207,7 +212,7 @@ bool SphinxRecognizer::serve(SphinxTask& task) {
         return fail(task, "Speech recognition could not start.");
     }
     for (const AudioChunk& chunk : pending.chunks) {
-        if (task.cancelled.load() || stopping_.load()) break;
+        if (task.cancelled.load() || state_->stopping.load()) break;
         std::string problem;
         if (!converter_->convert(chunk, samples_, problem)) return fail(task, problem);
         if (!decode(task)) return true;
@@ -216,7 +221,7 @@ bool SphinxRecognizer::serve(SphinxTask& task) {
         closeUtterance();
         return true;
     }
-    if (!pending.ended || stopping_.load()) return false;
+    if (!pending.ended || state_->stopping.load()) return false;
     converter_->finish(samples_);
     if (!decode(task)) return true;
     std::string text = decoder_->finish();
@@ -246,7 +251,6 @@ bool SphinxRecognizer::fail(SphinxTask& task, std::string description) {
 
 void SphinxRecognizer::closeUtterance() {
     decoder_->abandon();
-    samples_.clear();
     converter_->finish(samples_);
     samples_.clear();
 }

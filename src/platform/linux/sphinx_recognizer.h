@@ -3,7 +3,6 @@
 // on a worker thread of its own ("recognition").
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -66,7 +65,6 @@ class SphinxRecognizer final : public SpeechRecognizer {
     const ModelFiles files_;
     const std::optional<ModelProbe> probe_;
     const std::shared_ptr<WorkerState> state_;
-    std::atomic<bool> stopping_{false};  // set by the destructor, read by the worker
     std::thread worker_;
 
     // Recognition worker only.

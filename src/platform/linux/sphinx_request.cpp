@@ -54,8 +54,7 @@ SphinxRequest::Pending SphinxRequest::take() {
 
 bool SphinxRequest::attach(WakeWorker wake) {
     std::lock_guard lock(mutex_);
-    if (attached_) return false;
-    attached_ = true;
+    if (wake_ || !wake) return false;
     wake_ = std::move(wake);
     return true;
 }

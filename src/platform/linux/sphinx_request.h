@@ -42,8 +42,7 @@ class SphinxRequest final : public RecognitionRequest {
     std::vector<AudioChunk> chunks_;
     bool ended_ = false;
     bool discarded_ = false;
-    bool attached_ = false;
-    WakeWorker wake_;
+    WakeWorker wake_;  // set once a task takes the request
 };
 
 // The task of one request. Made and cancelled on the main thread; the

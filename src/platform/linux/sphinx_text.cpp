@@ -30,12 +30,14 @@ std::string_view withoutPronunciationMarker(std::string_view word) {
     return word.substr(0, open);
 }
 
-}  // namespace
-
+// The decoder's non-words: sentence marks (<s>, </s>), silence (<sil>) and
+// fillers ([NOISE], ++GARBAGE++, +BREATH+).
 bool isFillerToken(std::string_view token) {
     return enclosedBy(token, "<", ">") || enclosedBy(token, "[", "]") ||
            enclosedBy(token, "+", "+");
 }
+
+}  // namespace
 
 std::string cleanHypothesis(std::string_view hypothesis) {
     std::string text;

@@ -6,10 +6,6 @@
 
 namespace scrivia::platform::linux_ {
 
-// Whether `token` is one of the decoder's non-words: sentence marks (<s>,
-// </s>), silence (<sil>) and fillers ([NOISE], ++GARBAGE++, +BREATH+).
-bool isFillerToken(std::string_view token);
-
 // The spoken words of `hypothesis`, separated by single spaces, without
 // fillers and without alternate-pronunciation markers (`read(2)` → `read`).
 std::string cleanHypothesis(std::string_view hypothesis);

@@ -8,11 +8,16 @@
 #include "platform/linux/sphinx_text.h"
 
 namespace scrivia::platform::linux_ {
+namespace {
 
+// PocketSphinx logs to stderr unless told otherwise, and scrivia's stderr must
+// stay empty. Called before any other PocketSphinx function.
 void silenceSphinxLogging() {
     static std::once_flag once;
     std::call_once(once, [] { err_set_logfp(nullptr); });
 }
+
+}  // namespace
 
 std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files) {
     silenceSphinxLogging();

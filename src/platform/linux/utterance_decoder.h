@@ -13,10 +13,6 @@ struct ps_decoder_s;
 
 namespace scrivia::platform::linux_ {
 
-// PocketSphinx logs to stderr unless told otherwise, and scrivia's stderr must
-// stay empty. Call before any other PocketSphinx function; idempotent.
-void silenceSphinxLogging();
-
 // Owns a decoder loaded with one model. Used by one thread at a time (the
 // recognition worker); holds no locks.
 class UtteranceDecoder {
