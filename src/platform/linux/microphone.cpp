@@ -14,7 +14,7 @@ namespace scrivia::platform::linux_ {
 bool probeMicrophoneAccess() {
     pa_mainloop* mainloop = pa_mainloop_new();
     if (mainloop == nullptr) return true;
-    pa_context* context = pa_context_new(pa_mainloop_get_api(mainloop), "scrivia");
+    pa_context* context = pa_context_new(pa_mainloop_get_api(mainloop), kPulseClientName);
     if (context == nullptr) {
         pa_mainloop_free(mainloop);
         return true;

@@ -13,7 +13,7 @@ OutputWriter::~OutputWriter() {
         quitting_ = true;
     }
     changed_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    thread_.join();
 }
 
 void OutputWriter::write(std::string line, bool droppable) {
@@ -23,7 +23,6 @@ void OutputWriter::write(std::string line, bool droppable) {
         // A level is only worth showing while the host keeps up.
         if (droppable && (writing_ || !queue_.empty())) return;
         queue_.push_back(std::move(line));
-        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
     }
     changed_.notify_all();
 }

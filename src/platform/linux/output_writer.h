@@ -15,7 +15,8 @@ namespace scrivia::platform::linux_ {
 
 class OutputWriter final : public platform::Output {
   public:
-    explicit OutputWriter(int fd) : fd_(fd) {}
+    // The writer thread starts here, not on some later thread's first line.
+    explicit OutputWriter(int fd) : fd_(fd), thread_([this] { run(); }) {}
     ~OutputWriter() override;
     OutputWriter(const OutputWriter&) = delete;
     OutputWriter& operator=(const OutputWriter&) = delete;
@@ -37,7 +38,7 @@ class OutputWriter final : public platform::Output {
     bool closed_ = false;            // the host cannot be written to any more
     bool quitting_ = false;
     std::function<void()> closedHandler_;
-    std::thread thread_;  // started with the first line
+    std::thread thread_;  // last: it starts once everything above is ready
 };
 
 }  // namespace scrivia::platform::linux_

@@ -20,6 +20,9 @@ struct PulseWaiting {
     std::function<void()> wake;
 };
 
+// How scrivia's connections are named to the server.
+inline constexpr const char* kPulseClientName = "scrivia";
+
 // Waits until `done` holds or the server has had five seconds; true if done.
 // A server that accepts the connection and then hangs cannot hang us.
 bool waitForServer(pa_context* context, const PulseWaiting& loop,

@@ -2,11 +2,9 @@
 
 #include <pulse/pulseaudio.h>
 
-#include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -89,7 +87,7 @@ std::optional<Error> PulseEngine::connect() {
         return std::nullopt;
     }
     releaseContext();  // one that failed earlier, or that the server dropped
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kClientName);
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kPulseClientName);
     if (context_ == nullptr) return Error{pa_strerror(PA_ERR_INTERNAL)};
     pa_context_set_state_callback(context_, onContextState, this);
     const int result = connectToServer(context_, waiting());

@@ -41,7 +41,6 @@ class PulseEngine final : public platform::AudioEngine {
     void setStoppedHandler(std::function<void(Error)> handler) override;
 
   private:
-    static constexpr const char* kClientName = "scrivia";
     // Holds libpulse's lock for a scope, when there is a loop to lock.
     class Lock;
 

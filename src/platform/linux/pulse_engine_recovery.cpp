@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "platform/linux/pulse_connection.h"
 #include "platform/linux/pulse_engine.h"
 
 namespace scrivia::platform::linux_ {
@@ -99,7 +100,7 @@ void PulseEngine::attempt() {
         return onContextState(context_, this);
     }
     releaseContext();
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kClientName);
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), kPulseClientName);
     if (context_ == nullptr) {
         attempting_ = false;
         return;

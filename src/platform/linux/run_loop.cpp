@@ -4,8 +4,10 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cmath>
+#include <climits>
+#include <cstdint>
 #include <utility>
 
 namespace scrivia::platform::linux_ {
@@ -103,9 +105,9 @@ int RunLoop::run() {
             int timeout = -1;
             if (!timers_.empty()) {
                 const auto left = timers_.begin()->due - std::chrono::steady_clock::now();
-                timeout =
-                    static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-                if (timeout < 0) timeout = 0;
+                // Clamped before the cast: a far timer must not wrap into a busy loop.
+                timeout = static_cast<int>(std::clamp<std::int64_t>(
+                    std::chrono::ceil<std::chrono::milliseconds>(left).count(), 0, INT_MAX));
             }
             lock.unlock();
             pollfd wakeUp{wakeFd_, POLLIN, 0};
