@@ -72,8 +72,8 @@ struct Output : platform::Output {
     std::vector<std::string> lines;
 };
 
-// Background work (the stdin reader) waits for `runBackground`, which runs it
-// here after the test has written its input.
+// Background work (the stdin reader) waits for `input`, which runs it here
+// once the test's bytes are in the pipe.
 struct Process : platform::Process {
     Process() {
         if (pipe(stdin) != 0) throw std::runtime_error("pipe");
@@ -91,8 +91,6 @@ struct Process : platform::Process {
     void input(const std::string& bytes, bool closeAfter) {
         if (::write(stdin[1], bytes.data(), bytes.size()) < 0) throw std::runtime_error("stdin");
         if (closeAfter) close(std::exchange(stdin[1], -1));
-    }
-    void runBackground() {
         for (auto& work : std::exchange(background, {})) work();
     }
 
@@ -243,7 +241,6 @@ struct Run {
     // The host writes "stop".
     void stop() {
         process.input("stop\n", false);
-        process.runBackground();
         runLoop.advance(0);
     }
     Engine& engine() {  // the last engine made; a failure, not a crash, if none

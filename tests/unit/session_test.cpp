@@ -184,22 +184,18 @@ TEST_F(Faults, ASecondSignalEndsTheStopAtOnce) {
 }
 
 TEST(LostMicrophone, WhatIsOwedIsSettledOnceInSpokenOrderThenTheRunEndsWithNoMic) {
-    for (bool stopping : {false, true}) {
+    // While stopping, the stop's own segment has had its final; an earlier one not yet.
+    for (auto [stopping, finals] :
+         {std::pair{false, "final:one | final:two"}, {true, "final:Two. | final:one"}}) {
         sim::Run run;
         run.start();
         run.say("one", 1.5);
         run.current().partial("two");
-        if (stopping) {  // the stop's own segment is settled, an earlier one not yet
-            run.stop();
-            run.current().final("Two.");
-        }
+        if (stopping) run.stop(), run.current().final("Two.");
         run.engine().stopped(platform::Error{"Connection terminated"});
         run.runLoop.advance(0);
-        EXPECT_EQ(run.transcript(), stopping
-                                        ? "partial:one | partial:two | final:Two. | "
-                                          "final:one | error:no-mic:Aucun micro utilisable | end"
-                                        : "partial:one | partial:two | final:one | final:two | "
-                                          "error:no-mic:Aucun micro utilisable | end");
+        EXPECT_EQ(run.transcript(), std::string("partial:one | partial:two | ") + finals +
+                                        " | error:no-mic:Aucun micro utilisable | end");
         EXPECT_EQ(run.runLoop.status, 1);
     }
 }

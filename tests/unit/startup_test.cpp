@@ -77,12 +77,7 @@ TEST(Startup, StopEndOfInputOrASignalBeforeTheSessionWritesEndAlone) {
         sim::Run run;
         run.serve("fr_FR");
         run.app = app::start({}, run.view);  // permissions answered, not yet handled
-        if (input == std::string("signal")) {
-            run.process.terminate();
-        } else {
-            run.process.input(input, close);
-            run.process.runBackground();
-        }
+        input == std::string("signal") ? run.process.terminate() : run.process.input(input, close);
         run.runLoop.advance(0);
         EXPECT_EQ(run.transcript(), "end") << input;
         EXPECT_EQ(run.runLoop.status, 0);
