@@ -9,7 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "platform/linux/speech_service.h"
+#include "platform/linux/speech/speech_service.h"
 #include "support/recordings.h"
 
 namespace {

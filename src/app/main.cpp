@@ -7,7 +7,7 @@
 
 #include "app/startup.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/linux/model_check.h"
+#include "platform/linux/speech/model_check.h"
 
 int main(int argc, char** argv) {
     // Started by ourselves to try a model out (see model_check.h): nothing else.

@@ -1,6 +1,6 @@
 // The process and its main loop: the locale from the environment, the order
 // of tasks and timers, termination signals, and quitting.
-#include "platform/linux/process.h"
+#include "platform/linux/system/process.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

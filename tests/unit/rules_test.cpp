@@ -1,11 +1,12 @@
 // The session's rules as plain values: segment verdicts, the error window,
-// the level meter and the owed segments.
+// the level meter, the owed segments and the choice of a model for a locale.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 #include "audio/level_meter.h"
+#include "platform/locale_identifier.h"
 #include "session/error_window.h"
 #include "session/owed_segments.h"
 #include "session/segment_rules.h"
@@ -97,6 +98,28 @@ TEST(OwedSegments, SettledInSpokenOrderEachByItsOwnIdentity) {
     EXPECT_TRUE(owed.contains(c.get()));
     EXPECT_EQ(owed.settleAll(), (std::vector<std::string>{"one!", "two"}));
     EXPECT_TRUE(owed.empty());
+}
+
+// A host asks for any spelling of any locale; the model that serves it must
+// be the one a person of that language and region would pick.
+TEST(LocaleMatch, SameIdentifierElseSameRegionElseFirstOfTheLanguage) {
+    const std::vector<std::string> installed{"de_DE", "en-GB", "en_US", "pt_BR", "zh_CN", "zh_TW"};
+    for (auto [wanted, served] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"en_US", "en_US"},
+             {"EN-us", "en_US"},       // case and separator do not matter
+             {"en_GB", "en-GB"},       // an installed dashed folder
+             {"en", "en-GB"},          // the first of the language in code point order
+             {"en_IN", "en-GB"},       // no model of the region
+             {"zh_Hant_TW", "zh_TW"},  // the region after a script
+             {"pt_PT", "pt_BR"},
+             {"de_AT_1901", "de_DE"},
+             {"e", "none"},  // a prefix of a language is not the language
+             {"fr_FR", "none"},
+             {"", "none"},
+         }) {
+        const auto match = platform::bestMatch(wanted, installed);
+        EXPECT_EQ(match ? installed[*match] : "none", served) << wanted;
+    }
 }
 
 }  // namespace

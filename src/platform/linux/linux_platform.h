@@ -3,10 +3,10 @@
 
 #include <memory>
 
-#include "platform/linux/microphone.h"
-#include "platform/linux/process.h"
-#include "platform/linux/run_loop.h"
-#include "platform/linux/speech_service.h"
+#include "platform/linux/audio/microphone.h"
+#include "platform/linux/speech/speech_service.h"
+#include "platform/linux/system/process.h"
+#include "platform/linux/system/run_loop.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {

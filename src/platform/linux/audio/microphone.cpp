@@ -1,13 +1,12 @@
-#include "platform/linux/microphone.h"
+#include "platform/linux/audio/microphone.h"
 
-#include <pthread.h>
 #include <pulse/pulseaudio.h>
 
-#include <thread>
 #include <utility>
 
-#include "platform/linux/pulse_connection.h"
-#include "platform/linux/pulse_engine.h"
+#include "platform/linux/audio/pulse_connection.h"
+#include "platform/linux/audio/pulse_engine.h"
+#include "platform/linux/system/named_thread.h"
 
 namespace scrivia::platform::linux_ {
 
@@ -34,8 +33,7 @@ std::unique_ptr<AudioEngine> AudioService::makeEngine() {
 }
 
 void AudioService::requestMicrophoneAccess(std::function<void(bool granted)> handler) {
-    std::thread([handler = std::move(handler)] {
-        pthread_setname_np(pthread_self(), "mic-access");
+    startNamedThread("mic-access", [handler = std::move(handler)] {
         handler(probeMicrophoneAccess());
     }).detach();
 }

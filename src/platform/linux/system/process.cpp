@@ -1,19 +1,18 @@
-#include "platform/linux/process.h"
+#include "platform/linux/system/process.h"
 
-#include <pthread.h>
 #include <signal.h>
 
 #include <cstdlib>
 #include <string_view>
-#include <thread>
 #include <utility>
+
+#include "platform/linux/system/named_thread.h"
 
 namespace scrivia::platform::linux_ {
 
 namespace {
 constexpr const char* kFallbackLocale = "en_US";
 // Linux keeps 15 characters of a thread's name, plus the terminating null.
-constexpr std::size_t kThreadNameLength = 15;
 
 // The loop the signal handler wakes; set once, before any handler is installed.
 RunLoop* signalTarget = nullptr;
@@ -51,10 +50,7 @@ std::string Process::currentLocaleIdentifier() {
 }
 
 void Process::runInBackground(const std::string& name, std::function<void()> work) {
-    std::thread([threadName = name.substr(0, kThreadNameLength), work = std::move(work)] {
-        pthread_setname_np(pthread_self(), threadName.c_str());
-        work();
-    }).detach();
+    startNamedThread(name, std::move(work)).detach();
 }
 
 void Process::onTerminationRequest(std::function<void()> handler) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/audio/frame_assembler.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {
@@ -71,10 +72,6 @@ class PulseEngine final : public platform::AudioEngine {
     static void onSourceInfo(pa_context*, const pa_source_info* info, int last, void* engine);
     // Sizes the tap storage for the stream's channels. Lock held.
     void resetStorage();
-    // Takes `size` bytes of interleaved float samples (null: a hole, taken as
-    // silence), delivering each full buffer. Audio thread, lock held.
-    void consume(const std::uint8_t* bytes, std::size_t size);
-    void appendFrame(const std::uint8_t* frame);
 
     static void signalLoop(void* engine);
     static void onStreamRead(pa_stream* stream, std::size_t size, void* engine);
@@ -98,11 +95,7 @@ class PulseEngine final : public platform::AudioEngine {
     AudioFormat tapFormat_;
     std::uint32_t streamChannels_ = 0;
     double streamRate_ = 0;
-    std::vector<float> samples_;              // channel c at [c * bufferSize_]
-    std::vector<float*> channelStarts_;       // into samples_
-    std::uint32_t filled_ = 0;                // frames of samples_ filled so far
-    std::vector<std::uint8_t> partialFrame_;  // a frame split across fragments
-    std::size_t partialBytes_ = 0;
+    std::optional<FrameAssembler> frames_;  // the tap's buffers from the stream's fragments
 };
 
 }  // namespace scrivia::platform::linux_

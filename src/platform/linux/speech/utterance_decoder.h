@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "platform/linux/model_files.h"
+#include "platform/linux/speech/model_files.h"
 
 struct ps_decoder_s;
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/linux/sample_converter.h"
+#include "platform/linux/speech/sample_converter.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {

@@ -1,4 +1,4 @@
-#include "platform/linux/sample_converter.h"
+#include "platform/linux/speech/sample_converter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/model_check.h"
-#include "platform/linux/model_files.h"
-#include "platform/linux/sample_converter.h"
-#include "platform/linux/sphinx_request.h"
-#include "platform/linux/utterance_decoder.h"
+#include "platform/linux/speech/model_check.h"
+#include "platform/linux/speech/model_files.h"
+#include "platform/linux/speech/sample_converter.h"
+#include "platform/linux/speech/sphinx_request.h"
+#include "platform/linux/speech/utterance_decoder.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {

@@ -1,4 +1,4 @@
-#include "platform/linux/run_loop.h"
+#include "platform/linux/system/run_loop.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "platform/linux/output_writer.h"
-#include "platform/linux/run_loop.h"
+#include "platform/linux/system/output_writer.h"
+#include "platform/linux/system/run_loop.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {

@@ -1,4 +1,4 @@
-#include "platform/linux/model_search.h"
+#include "platform/linux/speech/model_search.h"
 
 #include <algorithm>
 #include <cstdlib>

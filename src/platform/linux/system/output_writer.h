@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/linux/system/named_thread.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {
@@ -16,7 +17,8 @@ namespace scrivia::platform::linux_ {
 class OutputWriter final : public platform::Output {
   public:
     // The writer thread starts here, not on some later thread's first line.
-    explicit OutputWriter(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    explicit OutputWriter(int fd)
+        : fd_(fd), thread_(startNamedThread("output-writer", [this] { run(); })) {}
     ~OutputWriter() override;
     OutputWriter(const OutputWriter&) = delete;
     OutputWriter& operator=(const OutputWriter&) = delete;

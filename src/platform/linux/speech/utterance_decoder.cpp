@@ -1,11 +1,11 @@
-#include "platform/linux/utterance_decoder.h"
+#include "platform/linux/speech/utterance_decoder.h"
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 
 #include <mutex>
 
-#include "platform/linux/sphinx_text.h"
+#include "platform/linux/speech/sphinx_text.h"
 
 namespace scrivia::platform::linux_ {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/model_files.h"
+#include "platform/linux/speech/model_files.h"
 
 #include <unistd.h>
 

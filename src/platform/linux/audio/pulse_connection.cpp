@@ -1,4 +1,4 @@
-#include "platform/linux/pulse_connection.h"
+#include "platform/linux/audio/pulse_connection.h"
 
 #include <pulse/error.h>
 #include <pulse/rtclock.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/model_check.h"
+#include "platform/linux/speech/model_check.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/utterance_decoder.h"
+#include "platform/linux/speech/utterance_decoder.h"
 
 extern char** environ;
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/model_files.h"
-#include "platform/linux/sphinx_recognizer.h"
+#include "platform/linux/speech/model_files.h"
+#include "platform/linux/speech/sphinx_recognizer.h"
 #include "platform/platform.h"
 
 namespace scrivia::platform::linux_ {

@@ -4,8 +4,8 @@
 
 #include <utility>
 
-#include "platform/linux/pulse_connection.h"
-#include "platform/linux/pulse_engine.h"
+#include "platform/linux/audio/pulse_connection.h"
+#include "platform/linux/audio/pulse_engine.h"
 
 namespace scrivia::platform::linux_ {
 

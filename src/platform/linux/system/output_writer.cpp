@@ -1,6 +1,5 @@
-#include "platform/linux/output_writer.h"
+#include "platform/linux/system/output_writer.h"
 
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,7 +37,6 @@ void OutputWriter::drain() {
 }
 
 void OutputWriter::run() {
-    pthread_setname_np(pthread_self(), "output-writer");
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return quitting_ || !queue_.empty(); });

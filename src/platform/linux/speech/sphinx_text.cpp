@@ -1,4 +1,4 @@
-#include "platform/linux/sphinx_text.h"
+#include "platform/linux/speech/sphinx_text.h"
 
 #include <utf8proc.h>
 

@@ -1,13 +1,12 @@
-#include "platform/linux/sphinx_recognizer.h"
-
-#include <pthread.h>
+#include "platform/linux/speech/sphinx_recognizer.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
-#include "platform/linux/sphinx_text.h"
+#include "platform/linux/speech/sphinx_text.h"
+#include "platform/linux/system/named_thread.h"
 
 namespace scrivia::platform::linux_ {
 namespace {
@@ -112,7 +111,7 @@ void SphinxRecognizer::startLoading() {
         return;
     }
     state_->load = WorkerState::Load::loading;
-    worker_ = std::thread([this] { work(); });
+    worker_ = startNamedThread("recognition", [this] { work(); });
 }
 
 WakeWorker SphinxRecognizer::waker() const {
@@ -153,7 +152,6 @@ std::shared_ptr<RecognitionTask> SphinxRecognizer::recognitionTask(
 }
 
 void SphinxRecognizer::work() {
-    pthread_setname_np(pthread_self(), "recognition");
     load();
     std::uint64_t seen = 0;
     for (;;) {

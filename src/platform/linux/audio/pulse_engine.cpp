@@ -1,4 +1,4 @@
-#include "platform/linux/pulse_engine.h"
+#include "platform/linux/audio/pulse_engine.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/linux/pulse_connection.h"
+#include "platform/linux/audio/pulse_connection.h"
 
 namespace scrivia::platform::linux_ {
 

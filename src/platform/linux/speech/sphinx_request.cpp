@@ -1,4 +1,4 @@
-#include "platform/linux/sphinx_request.h"
+#include "platform/linux/speech/sphinx_request.h"
 
 #include <cmath>
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/model_files.h"
+#include "platform/linux/speech/model_files.h"
 
 namespace scrivia::platform::linux_ {
 
