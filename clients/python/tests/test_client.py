@@ -1,0 +1,109 @@
+import asyncio
+import os
+import re
+import shutil
+
+import pytest
+from conftest import collect
+
+import scrivia_client
+from scrivia_client import End, Final, Level, Partial, Ready, ScriviaNotFound, find_scrivia, parse_event
+
+RECORDING = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav"
+SPOKEN = set("he was not an ill disposed young man".split())
+
+
+def test_stop_mid_speech_still_gives_what_was_heard_then_end(sound_server):
+    address, feed = sound_server
+    feed(RECORDING)
+
+    async def dictate():
+        session = await scrivia_client.start_scrivia("en_US", punctuation=False, env={"PULSE_SERVER": address})
+        by_callback, stops = [], []
+        session.on("final", lambda event: by_callback.append(event.text))
+
+        def stop_once_words_come(event):
+            if not stops and isinstance(event, Partial) and " " in event.text:
+                stops.append(asyncio.ensure_future(session.stop()))
+
+        events, status = await collect(session, stop_once_words_come)
+        return events, status, by_callback, [await stop for stop in stops]
+
+    events, status, by_callback, stopped = asyncio.run(dictate())
+    kinds = [type(event) for event in events if not isinstance(event, Level)]
+    texts = [event.text for event in events if isinstance(event, Final)]
+    assert stopped == [0] and texts and texts == by_callback, kinds
+    assert all(re.fullmatch("[a-z ]+", text) for text in texts), "no punctuation was asked for"
+    assert len(SPOKEN & set(" ".join(texts).split())) >= 2, texts
+    assert [kinds[0], kinds[-1], status] == [Ready, End, 0]
+
+
+def test_a_run_that_cannot_listen_ends_with_its_error():
+    async def run():
+        session = await scrivia_client.start_scrivia("en_US", env={"PULSE_SERVER": "unix:/nonexistent/native"})
+        return await collect(session)
+
+    events, status = asyncio.run(run())
+    assert [(type(e).__name__, getattr(e, "code", None)) for e in events] == [("Error", "no-mic"), ("End", None)]
+    assert (scrivia_client.error_text(events[0].code), status) == ("No usable microphone", 1)
+
+
+def test_catalogue_and_the_locale_picked_from_it():
+    catalogue = asyncio.run(scrivia_client.list_locales())
+    assert "en-US" in catalogue.locales and set(catalogue.on_device) <= set(catalogue.locales)
+    for wanted, want in [("en_US", "en-US"), ("en-us", "en-US"), ("en_AU", "en-GB"), ("en", "en-GB"), ("fr", None)]:
+        assert scrivia_client.pick_locale(wanted, ["de-DE", "en-GB", "en-US"]) == want, wanted
+
+
+def test_stop_kills_a_child_that_does_not_stop_within_the_bound():
+    async def run():
+        # sleep ignores the control channel, as a stuck scrivia would.
+        session = await scrivia_client.run_scrivia(["30"], binary="sleep")
+        return await session.stop(timeout=0.3)
+
+    assert asyncio.run(run()) == -9
+
+
+@pytest.mark.parametrize(
+    "line, want",
+    [
+        ('{"type":"final","text":"a b","later":1}', Final("a b")),
+        ('{"type":"ready","locale":"en-US","onDevice":true}', Ready("en-US", True)),
+        ('{"type":"level","value":true}', None),
+        ('{"type":"final"}', None),
+        ('{"type":"someday"}', None),
+        ("[1]", None),
+        ("not json \xff", None),
+    ],
+)
+def test_lines_that_are_no_known_event_are_skipped(line, want):
+    assert parse_event(line) == want
+
+
+def test_binary_lookup_order_and_the_places_named_when_none_is_found(tmp_path, monkeypatch):
+    on_path, dev, sleep = tmp_path / "bin" / "scrivia", tmp_path / "build" / "scrivia", shutil.which("sleep")
+    for exe in (on_path, dev):
+        exe.parent.mkdir()
+        exe.write_text("#!/bin/sh\n")
+        exe.chmod(0o755)
+    monkeypatch.setattr(scrivia_client.binary, "DEV_BUILD", dev)
+    bin_dir, none = str(on_path.parent), str(tmp_path / "none")
+    for binary, variable, path, dev_built, want in [
+        (sleep, str(on_path), bin_dir, True, sleep),
+        (None, sleep, bin_dir, True, sleep),
+        (None, None, bin_dir, True, str(on_path)),
+        (None, None, none, True, str(dev)),
+        ("nope", sleep, bin_dir, True, "scrivia not found: 'nope' (the binary argument) is no executable"),
+        (None, None, none, False, "scrivia not found; tried the binary argument (not given), $SCRIVIA_BINARY "
+         f"(not given), scrivia on PATH ({none}), {dev} (this repository's build)"),
+    ]:
+        monkeypatch.setenv("PATH", path)
+        monkeypatch.delenv("SCRIVIA_BINARY", raising=False)
+        if variable:
+            monkeypatch.setenv("SCRIVIA_BINARY", variable)
+        dev.chmod(0o755 if dev_built else 0o644)
+        try:
+            got = find_scrivia(binary)
+        except ScriviaNotFound as error:
+            got = str(error)
+        assert got == want, (binary, variable, path, dev_built)
