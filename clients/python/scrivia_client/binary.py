@@ -7,8 +7,10 @@ import shutil
 from pathlib import Path
 
 # The development build of the repository this package sits in
-# (clients/python/scrivia_client/ is three levels below the root).
-DEV_BUILD = Path(__file__).resolve().parents[3] / "build" / "scrivia"
+# (clients/python/scrivia_client/ is three levels below the root); none for
+# an installed copy.
+_ROOT = Path(__file__).resolve().parents[3]
+DEV_BUILD = _ROOT / "build" / "scrivia" if (_ROOT / "clients" / "python" / "scrivia_client").is_dir() else None
 
 
 class ScriviaNotFound(FileNotFoundError):
@@ -35,7 +37,8 @@ def find_scrivia(binary: str | os.PathLike[str] | None = None) -> str:
     if found:
         return found
     tried.append(f"scrivia on PATH ({os.environ.get('PATH', '')})")
-    if os.access(DEV_BUILD, os.X_OK) and DEV_BUILD.is_file():
-        return str(DEV_BUILD)
-    tried.append(f"{DEV_BUILD} (this repository's build)")
+    if DEV_BUILD is not None:
+        if os.access(DEV_BUILD, os.X_OK) and DEV_BUILD.is_file():
+            return str(DEV_BUILD)
+        tried.append(f"{DEV_BUILD} (this repository's build)")
     raise ScriviaNotFound("scrivia not found; tried " + ", ".join(tried))

@@ -12,8 +12,8 @@ import asyncio
 import shutil
 import signal
 import sys
+from typing import TextIO
 
-from .binary import ScriviaNotFound
 from .events import Error, Event, Final, Level, Partial, Ready, error_text
 from .session import start_scrivia
 
@@ -23,10 +23,10 @@ ESC = "\x1b["
 class LiveView:
     """Owns the bottom of the terminal: status lines below everything printed."""
 
-    def __init__(self, out=sys.stdout) -> None:
-        self.out = out
+    def __init__(self, out: TextIO | None = None) -> None:
+        self.out = out or sys.stdout
         # Piped into a file or another program, the view is plain settled lines.
-        self.tty = out.isatty()
+        self.tty = self.out.isatty()
         self.status_shown = False
         self.level = 0.0
         self.partial = ""
@@ -122,7 +122,7 @@ def main(argv: list[str] | None = None) -> int:
     options = parser.parse_args(argv)
     try:
         return asyncio.run(run(options))
-    except ScriviaNotFound as error:
+    except OSError as error:  # not found (ScriviaNotFound) or not runnable
         print(f"scrivia-live: {error}", file=sys.stderr)
         return 1
 
