@@ -18,6 +18,7 @@ configure() {  # build folder, options...
 configure build
 ctest --test-dir build --output-on-failure
 (cd clients/node && npm ci --no-audit --no-fund && npm test)
+(cd clients/python && /usr/bin/python3 -m pytest -q -p no:cacheprovider)  # Debian's python3, which has pytest
 
 configure build-tsan -DSCRIVIA_TSAN=ON -DSCRIVIA_E2E=OFF
 # ThreadSanitizer cannot map its shadow memory under the kernel's widest address randomisation.
