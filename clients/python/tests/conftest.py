@@ -14,6 +14,8 @@ import pytest
 
 REPO = Path(__file__).resolve().parents[3]
 sys.path.insert(0, str(REPO / "clients" / "python"))
+# This tree's scrivia, not one installed on the machine, unless the tester chose one.
+os.environ.setdefault("SCRIVIA_BINARY", str(REPO / "build" / "scrivia"))
 SCRIPT = REPO / "scripts" / "private-pulse.sh"
 SCHEMA = jsonschema.Draft7Validator(json.loads((REPO / "docs" / "events.schema.json").read_text()))
 

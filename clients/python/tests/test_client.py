@@ -20,6 +20,7 @@ def test_stop_mid_speech_still_gives_what_was_heard_then_end(sound_server):
         session = await scrivia_client.start_scrivia("en_US", punctuation=False, env={"PULSE_SERVER": address})
         by_callback, stops = [], []
         session.on("final", lambda event: by_callback.append(event.text))
+        asyncio.get_running_loop().call_later(60, session.kill)  # no words at all: fail, never hang
 
         def stop_once_words_come(event):
             if not stops and isinstance(event, Partial) and " " in event.text:
