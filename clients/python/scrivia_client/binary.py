@@ -30,7 +30,7 @@ def find_scrivia(binary: str | os.PathLike[str] | None = None) -> str:
         if name:
             found = shutil.which(name)
             if found:
-                return found
+                return os.fspath(found)
             raise ScriviaNotFound(f"scrivia not found: {os.fspath(name)!r} ({place}) is no executable")
         tried.append(f"{place} (not given)")
     found = shutil.which("scrivia")

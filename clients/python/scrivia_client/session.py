@@ -7,7 +7,7 @@ import atexit
 import inspect
 import os
 import signal
-from typing import Any, AsyncIterator, Callable, Literal, Mapping, Sequence, overload
+from typing import Any, AsyncIterator, Callable, Literal, Mapping, Sequence, cast, overload
 
 from .binary import find_scrivia
 from .events import End, Error, Event, Final, Level, Locales, Partial, Ready, parse_event
@@ -130,7 +130,7 @@ class Session:
             if event is _CLOSED:
                 self._queue.put_nowait(_CLOSED)  # a later loop ends at once too
                 return
-            yield event  # type: ignore[misc]
+            yield cast(Event, event)
 
     async def __aenter__(self) -> Session:
         return self
