@@ -1,0 +1,22 @@
+// Type-level only: tsc fails the test run when a line marked @ts-expect-error
+// compiles, so a misspelt event or member, or a wrong listener, cannot slip
+// through a host's build. Never run.
+
+import { startScrivia, type ScriviaExit } from 'scrivia-client';
+
+export function handlers(session = startScrivia()): void {
+    session.on('final', (e) => e.text.trim());
+    session.once('exit', (exit: ScriviaExit) => exit.status);
+    session.off('warning', (warning: string) => warning.length);
+    session.on('error', (e) => e.code === 'no-mic');
+    // @ts-expect-error: a misspelt event
+    session.on('fianl', () => {});
+    // @ts-expect-error: a member the event does not have
+    session.on('partial', (e) => e.txt);
+    // @ts-expect-error: once is typed the same way
+    session.once('ready', (e) => e.value);
+    // @ts-expect-error: and off
+    session.off('level', (e: { text: string }) => e.text);
+    // @ts-expect-error: an error code that does not exist
+    session.on('error', (e) => e.code === 'no-microphone');
+}
