@@ -4,7 +4,7 @@
 
 import * as assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
-import { cpSync, mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
+import { cpSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import * as os from 'node:os';
 import * as path from 'node:path';
 import { test } from 'node:test';
@@ -13,39 +13,37 @@ import { packageDir, repoDir } from './support';
 test('the packed tarball installs without scripts and runs the README example as ES module and CommonJS', () => {
     const work = mkdtempSync(path.join(os.tmpdir(), 'scrivia-pack-'));
     const [clone, host] = [path.join(work, 'clone'), path.join(work, 'host')];
-    const tracked = execFileSync('git', ['ls-files', '-z', '.'], { cwd: packageDir, encoding: 'utf8' });
-    for (const file of tracked.split('\0').filter(Boolean)) cpSync(path.join(packageDir, file), path.join(clone, file));
+    const run = (command: string, args: string[], cwd = host) => execFileSync(command, args, { cwd, encoding: 'utf8', stdio: 'pipe' });
+    for (const file of run('git', ['ls-files', '-z', '.'], packageDir).split('\0').filter(Boolean)) cpSync(path.join(packageDir, file), path.join(clone, file));
     symlinkSync(path.join(packageDir, 'node_modules'), path.join(clone, 'node_modules'));
-    const [packed] = JSON.parse(execFileSync('npm', ['pack', '--json', '--pack-destination', work], { cwd: clone, encoding: 'utf8', stdio: 'pipe' }));
-
+    run('npm', ['pack', '--pack-destination', work], clone);
     mkdirSync(path.join(host, 'node_modules'), { recursive: true });
     writeFileSync(path.join(host, 'package.json'), '{ "private": true }');
-    execFileSync('npm', ['install', '--no-audit', '--no-fund', path.join(work, packed.filename)], { cwd: host, stdio: 'pipe' });
+    run('npm', ['install', '--no-audit', '--no-fund', path.join(work, readdirSync(work).find((name) => name.endsWith('.tgz'))!)]);
     const { scripts } = JSON.parse(readFileSync(path.join(host, 'node_modules/scrivia-client/package.json'), 'utf8'));
     assert.deepEqual(Object.keys(scripts).filter((name) => /install|prepare/.test(name)), []);
 
     // The example as a strict TypeScript host compiles it, once per module kind.
-    const readme = readFileSync(path.join(repoDir, 'README.md'), 'utf8');
-    const example = /## Client for Node.js hosts[^]*?```ts\n([^]*?)```/.exec(readme)![1]!;
-    const [imports, body] = [/^import .*\n/m.exec(example)![0], example.replace(/^import .*\n/m, '')];
+    const example = /## Client for Node.js hosts[^]*?```ts\n([^]*?)```/.exec(readFileSync(path.join(repoDir, 'README.md'), 'utf8'))![1]!;
+    const imports = /^import .*\n/m.exec(example)![0];
     writeFileSync(path.join(host, 'example.mts'), example);
-    writeFileSync(path.join(host, 'example.cts'), `${imports}void (async () => {\n${body}})();\n`);
+    writeFileSync(path.join(host, 'example.cts'), `${imports}void (async () => {\n${example.replace(imports, '')}})();\n`);
     symlinkSync(path.join(packageDir, 'node_modules/@types'), path.join(host, 'node_modules/@types'));
     const compilerOptions = { module: 'nodenext', target: 'es2022', strict: true, exactOptionalPropertyTypes: true, noUncheckedIndexedAccess: true };
     writeFileSync(path.join(host, 'tsconfig.json'), JSON.stringify({ compilerOptions, files: ['example.mts', 'example.cts'] }));
-    execFileSync(process.execPath, [path.join(packageDir, 'node_modules/typescript/bin/tsc'), '-p', host], { stdio: 'pipe' });
+    run(process.execPath, [path.join(packageDir, 'node_modules/typescript/bin/tsc'), '-p', host]);
 
     // With no sound server it lists the locales, starts, fails and ends.
-    const env: NodeJS.ProcessEnv = { ...process.env, PULSE_SERVER: 'unix:/nonexistent/scrivia/native' };
-    delete env.SCRIVIA_BINARY;
+    const { SCRIVIA_BINARY, ...env } = { ...process.env, PULSE_SERVER: 'unix:/nonexistent/scrivia/native' } as NodeJS.ProcessEnv;
+    const onPath = `${repoDir}/build:/usr/bin:/bin`;
     for (const [script, PATH, stdout, stderr] of [
-        ['example.mjs', `${repoDir}/build:/usr/bin:/bin`, 'scrivia ended: 1\n', /^No usable microphone Aucun micro utilisable\n$/],
-        ['example.cjs', `${repoDir}/build:/usr/bin:/bin`, 'scrivia ended: 1\n', /^No usable microphone Aucun micro utilisable\n$/],
+        ['example.mjs', onPath, 'scrivia ended: 1\n', /^No usable microphone Aucun micro utilisable\n$/],
+        ['example.cjs', onPath, 'scrivia ended: 1\n', /^No usable microphone Aucun micro utilisable\n$/],
         ['example.cjs', '/nonexistent', '', /scrivia not found \(PATH, then the repository build\); tried: \/nonexistent\/scrivia\n/],
     ] as const) {
-        const run = spawnSync(process.execPath, [script], { cwd: host, env: { ...env, PATH }, encoding: 'utf8', timeout: 30000 });
-        assert.equal(run.stdout, stdout, `${script} ${PATH}: ${run.stderr}`);
-        assert.match(run.stderr, stderr, `${script} ${PATH}`);
+        const result = spawnSync(process.execPath, [script], { cwd: host, env: { ...env, PATH }, encoding: 'utf8', timeout: 30000 });
+        assert.equal(result.stdout, stdout, `${script} ${PATH}: ${result.stderr}`);
+        assert.match(result.stderr, stderr, `${script} ${PATH}`);
     }
     rmSync(work, { recursive: true });
 });
