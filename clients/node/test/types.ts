@@ -1,6 +1,6 @@
-// Type-level only: tsc fails the test run when a line marked @ts-expect-error
-// compiles, so a misspelt event or member, or a wrong listener, cannot slip
-// through a host's build. Never run.
+// Type-level only, checked by tsc --noEmit in npm test: each line marked as
+// an expected error must fail to compile, so a misspelt event or member, or a
+// wrong listener, cannot slip through a host's build.
 
 // What compiles is the README's example, which the package test builds.
 import { startScrivia } from 'scrivia-client';
