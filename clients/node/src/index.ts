@@ -1,3 +1,4 @@
-export * from './events';
-export * from './session';
-export * from './locales';
+export * from './binary.js';
+export * from './events.js';
+export * from './session.js';
+export * from './locales.js';

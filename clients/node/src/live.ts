@@ -5,8 +5,8 @@
 // ends scrivia at once.
 
 import { parseArgs } from 'node:util';
-import { errorText, type ScriviaEvent } from './events';
-import { startScrivia } from './session';
+import { errorText, type ScriviaEvent } from './events.js';
+import { startScrivia } from './session.js';
 
 const usage = 'usage: scrivia-live [--locale ID] [--pause SECONDS] [--no-punctuation] [--binary PATH]';
 
@@ -94,12 +94,18 @@ async function main(): Promise<number> {
         process.stdout.write(`${usage}\n`);
         return 0;
     }
-    const session = startScrivia({
-        binary: values.binary,
-        locale: values.locale,
-        pauseSeconds: values.pause === undefined ? undefined : Number(values.pause),
-        punctuation: !values['no-punctuation'],
-    });
+    let session;
+    try {
+        session = startScrivia({
+            binary: values.binary,
+            locale: values.locale,
+            pauseSeconds: values.pause === undefined ? undefined : Number(values.pause),
+            punctuation: !values['no-punctuation'],
+        });
+    } catch (error) {
+        process.stderr.write(`scrivia-live: ${(error as Error).message}\n`);
+        return 127; // as a shell says of a command it cannot find
+    }
     const view = new LiveView();
     let interrupts = 0;
     process.on('SIGINT', () => {

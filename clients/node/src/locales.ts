@@ -1,7 +1,8 @@
 // The catalogue of locales that scrivia can recognise here.
 
-import { ScriviaSession, type ScriviaOptions } from './session';
-import { errorText } from './events';
+import type { BinaryOptions } from './binary.js';
+import { ScriviaSession } from './session.js';
+import { errorText } from './events.js';
 
 export interface LocaleCatalogue {
     locales: string[];
@@ -10,7 +11,7 @@ export interface LocaleCatalogue {
 
 /** Runs `scrivia --list`; rejects if it fails or says nothing within timeoutMs. */
 export async function listLocales(
-    options: Pick<ScriviaOptions, 'binary' | 'env'> & { timeoutMs?: number } = {},
+    options: BinaryOptions & { timeoutMs?: number | undefined } = {},
 ): Promise<LocaleCatalogue> {
     const session = new ScriviaSession(['--list'], options);
     const timer = setTimeout(() => session.kill(), options.timeoutMs ?? 10000);

@@ -2,21 +2,20 @@
 
 import { spawn, type ChildProcess } from 'node:child_process';
 import { EventEmitter } from 'node:events';
-import * as path from 'node:path';
 import { StringDecoder } from 'node:string_decoder';
-import { parseEvent, type ScriviaEvent } from './events';
+import { findScrivia, type BinaryOptions } from './binary.js';
+import { parseEvent, type ScriviaEvent, type ScriviaEventType } from './events.js';
 
-export interface ScriviaOptions {
-    /** The executable; default: $SCRIVIA_BINARY, else build/scrivia of the repository holding this package. */
-    binary?: string;
+// `undefined` is allowed for every option, so a host can pass pickLocale()'s
+// result as it is under exactOptionalPropertyTypes.
+export interface ScriviaOptions extends BinaryOptions {
     /** Locale to recognise, `en_US` or `en-US`; default: the user's locale. */
-    locale?: string;
+    locale?: string | undefined;
     /** Silence that closes a segment (scrivia clamps it to 0.4–5.0). */
-    pauseSeconds?: number;
+    pauseSeconds?: number | undefined;
     /** Sentence formatting of finals; default true. */
-    punctuation?: boolean;
-    /** Added to this process's environment, e.g. PULSE_SOURCE to choose the microphone. */
-    env?: NodeJS.ProcessEnv;
+    punctuation?: boolean | undefined;
+    // env (from BinaryOptions): e.g. PULSE_SOURCE chooses the microphone.
 }
 
 export interface ScriviaExit {
@@ -24,11 +23,6 @@ export interface ScriviaExit {
     signal: NodeJS.Signals | null;
     /** Set when the executable could not be started. */
     error?: Error;
-}
-
-export function scriviaBinary(options: ScriviaOptions = {}): string {
-    // Compiled into dist/src/, so the package folder is two levels up.
-    return options.binary ?? process.env.SCRIVIA_BINARY ?? path.resolve(__dirname, '../../../../build/scrivia');
 }
 
 export function scriviaArguments(options: ScriviaOptions): string[] {
@@ -39,13 +33,22 @@ export function scriviaArguments(options: ScriviaOptions): string[] {
     return args;
 }
 
-// Events of the emitter: 'event' (every event), each kind by its type name,
-// 'line' (every raw line), 'warning' (a line that is no known event, or a
-// failure on the control channel), 'exit' (ScriviaExit, after the last event).
-// scrivia's "error" kind is emitted as 'error' only when someone listens for
-// it, since an unheard 'error' would throw in the host; it is in 'event' and
-// the iterator all the same.
-//
+/**
+ * What the session emits, with the listener's arguments: each kind of event by
+ * its type name; 'event' (every event); 'line' (every raw line); 'warning' (a
+ * line that is no known event, or a failure on the control channel); 'exit'
+ * (after the last event). scrivia's "error" kind is emitted as 'error' only
+ * when someone listens for it, since an unheard 'error' would throw in the
+ * host; it is in 'event' and the iterator all the same.
+ */
+export type ScriviaEventMap = { [K in ScriviaEventType]: [Extract<ScriviaEvent, { type: K }>] } & {
+    event: [ScriviaEvent];
+    line: [string];
+    warning: [string];
+    exit: [ScriviaExit];
+};
+type Listener<K extends keyof ScriviaEventMap> = (...args: ScriviaEventMap[K]) => void;
+
 // Lives on the host's event loop; the iterator is meant for one consumer and
 // sees the events from the moment it is asked for.
 export class ScriviaSession extends EventEmitter implements AsyncIterable<ScriviaEvent> {
@@ -57,11 +60,12 @@ export class ScriviaSession extends EventEmitter implements AsyncIterable<Scrivi
     private waiters: Array<() => void> = [];
     private readonly killOnHostExit = () => this.child.kill('SIGKILL');
 
+    /** Throws, naming the places tried, when there is no scrivia to start. */
     constructor(args: string[], options: ScriviaOptions = {}) {
         super();
         // Its own process group: a Ctrl-C in the terminal reaches the host,
         // which then stops scrivia in order instead of losing the owed text.
-        this.child = spawn(scriviaBinary(options), args, {
+        this.child = spawn(findScrivia(options), args, {
             detached: true,
             stdio: ['pipe', 'pipe', 'inherit'],
             env: { ...process.env, ...options.env },
@@ -89,6 +93,17 @@ export class ScriviaSession extends EventEmitter implements AsyncIterable<Scrivi
         this.child.on('error', (error) => finish({ status: null, signal: null, error }));
         // 'close' comes after stdout has ended, so every event precedes it.
         this.child.on('close', (status, signal) => finish({ status, signal }));
+    }
+
+    // Overloads from the one map, so a misspelt event or member fails to compile.
+    override on<K extends keyof ScriviaEventMap>(event: K, listener: Listener<K>): this {
+        return super.on(event, listener as (...args: unknown[]) => void);
+    }
+    override once<K extends keyof ScriviaEventMap>(event: K, listener: Listener<K>): this {
+        return super.once(event, listener as (...args: unknown[]) => void);
+    }
+    override off<K extends keyof ScriviaEventMap>(event: K, listener: Listener<K>): this {
+        return super.off(event, listener as (...args: unknown[]) => void);
     }
 
     get pid(): number | undefined {

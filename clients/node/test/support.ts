@@ -7,9 +7,12 @@ import { execFileSync, spawn } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import * as os from 'node:os';
 import * as path from 'node:path';
-import { type ScriviaEvent, type ScriviaExit, type ScriviaSession } from '../src';
-// Compiled into dist/test/; the repository root is four levels up.
-export const repoDir = path.resolve(__dirname, '../../../..');
+import { type ScriviaEvent, type ScriviaExit, type ScriviaSession } from 'scrivia-client';
+// Compiled into dist-test/, in clients/node of the repository.
+export const packageDir = path.resolve(__dirname, '..');
+export const repoDir = path.resolve(packageDir, '../..');
+// The build under test, even where another scrivia is installed on PATH.
+export const binary = path.join(repoDir, 'build/scrivia');
 const schema = JSON.parse(readFileSync(path.join(repoDir, 'docs/events.schema.json'), 'utf8'));
 const validate = new Ajv({ allErrors: true }).compile(schema);
 
