@@ -1,0 +1,126 @@
+#include "formatting/number_phrases.h"
+
+#include "formatting/number_words.h"
+
+namespace scrivia::formatting {
+namespace {
+
+struct Phrase {
+    std::string text;
+    std::size_t end;
+};
+
+std::optional<std::string_view> dayHalf(const LanguageRules& r, Words w, std::size_t at) {
+    if (at < w.size())
+        for (const SpelledWord& s : r.dayHalves)
+            if (s.heard == w[at]) return s.written;
+    return std::nullopt;
+}
+
+// "three o'clock", "eight a.m.", "eight thirty p.m.", and "at ten fifteen".
+std::optional<Phrase> readTime(const LanguageRules& r, Words w, std::size_t at) {
+    auto hour = valueOf(r.units, w[at]);
+    if (!hour) hour = valueOf(r.teens, w[at]);
+    if (!hour || *hour == 0 || *hour > r.lastHour) return std::nullopt;
+    std::string text = std::to_string(*hour);
+    std::size_t j = at + 1;
+    if (j < w.size() && contains(r.clockWords, w[j]))
+        return Phrase{text + " " + std::string(w[j]), j + 1};
+    if (auto half = dayHalf(r, w, j)) return Phrase{text + " " + std::string(*half), j + 1};
+    auto minutes = readPair(r, w, j, true);
+    if (!minutes || minutes->first > 59) return std::nullopt;
+    text.append(r.timeSeparator).append(minutes->first < 10 ? "0" : "");
+    text += std::to_string(minutes->first);
+    j = minutes->second;
+    if (auto half = dayHalf(r, w, j)) return Phrase{text + " " + std::string(*half), j + 1};
+    if (at > 0 && contains(r.timeIntroducers, w[at - 1])) return Phrase{text, j};
+    return std::nullopt;
+}
+
+// "nineteen ninety nine", "twenty twenty six", "nineteen oh five".
+std::optional<Phrase> readYear(const LanguageRules& r, Words w, std::size_t at) {
+    auto first = readPair(r, w, at, false);
+    if (!first || first->first < r.yearPairFrom || first->first > r.yearPairTo) return std::nullopt;
+    auto second = readPair(r, w, first->second, true);
+    if (!second) return std::nullopt;
+    return Phrase{std::to_string(first->first * 100 + second->first), second->second};
+}
+
+const UnitWord* unitAt(std::span<const UnitWord> units, Words w, std::size_t at) {
+    if (at < w.size())
+        for (const UnitWord& u : units)
+            if (u.word == w[at]) return &u;
+    return nullptr;
+}
+
+// "<n> dollars [and] <m> cents": the cents as decimals, and the end.
+std::optional<Phrase> readSubunits(const LanguageRules& r, Words w, std::size_t at) {
+    if (at < w.size() && w[at] == r.numberJoiner) ++at;
+    auto cents = readNumber(r, w, at);
+    if (!cents || cents->ordinal || !cents->decimals.empty() || !cents->scaleWord.empty() ||
+        cents->value > 99 || cents->end >= w.size() || !contains(r.subunits, w[cents->end]))
+        return std::nullopt;
+    return Phrase{
+        std::string(r.decimalMark) + (cents->value < 10 ? "0" : "") + std::to_string(cents->value),
+        cents->end + 1};
+}
+
+// The piece before last is a month, and the one before it does not make it a verb.
+bool followsMonth(const LanguageRules& r, const std::vector<Piece>& pieces) {
+    const auto n = pieces.size();
+    return n > 0 && pieces[n - 1].kind == Piece::Kind::word &&
+           contains(r.months, pieces[n - 1].text) &&
+           (n < 2 || !contains(r.monthVerbSubjects, pieces[n - 2].text));
+}
+
+}  // namespace
+
+std::vector<Piece> numberPieces(const LanguageRules& r, Words w) {
+    std::vector<Piece> pieces;
+    for (std::size_t i = 0; i < w.size();) {
+        std::optional<Phrase> phrase = readTime(r, w, i);
+        if (!phrase) phrase = readYear(r, w, i);
+        if (!phrase) {
+            if (auto n = readNumber(r, w, i)) {
+                phrase = Phrase{written(r, *n), n->end};
+                bool asWords =
+                    n->value < r.digitsFrom && n->decimals.empty() && n->scaleWord.empty();
+                if (n->ordinal) {
+                    if (followsMonth(r, pieces) && n->value >= 1 && n->value <= 31) {
+                        pieces.back().capitalised = true;
+                        asWords = false;
+                    }
+                } else if (const UnitWord* money = unitAt(r.currencies, w, n->end)) {
+                    phrase->text =
+                        std::string(money->prefix) + phrase->text + std::string(money->suffix);
+                    phrase->end = n->end + 1;
+                    auto cents = n->decimals.empty() && n->scaleWord.empty()
+                                     ? readSubunits(r, w, phrase->end)
+                                     : std::nullopt;
+                    if (cents) {
+                        phrase->text.insert(money->prefix.size() + written(r, *n).size(),
+                                            cents->text);
+                        phrase->end = cents->end;
+                    }
+                    asWords = false;
+                } else if (const UnitWord* percent = unitAt(r.percents, w, n->end)) {
+                    phrase->text =
+                        std::string(percent->prefix) + phrase->text + std::string(percent->suffix);
+                    phrase->end = n->end + 1;
+                    asWords = false;
+                }
+                if (asWords) phrase.reset();
+            }
+        }
+        if (!phrase) {
+            pieces.push_back({std::string(w[i])});
+            ++i;
+            continue;
+        }
+        pieces.push_back({std::move(phrase->text), Piece::Kind::number});
+        i = phrase->end;
+    }
+    return pieces;
+}
+
+}  // namespace scrivia::formatting
