@@ -43,8 +43,8 @@ constexpr SpelledWord dayHalves[] = {{"a.m.", "AM"}, {"p.m.", "PM"}, {"am", "AM"
 constexpr SV clockWords[] = {"o'clock"};
 // Without "a.m." or "o'clock", "eight thirty" is a time only after one of
 // these; elsewhere it stays a count ("two twenty dollar bills").
-constexpr SV timeIntroducers[] = {"at", "by",     "until", "till",  "from",
-                                  "to", "before", "after", "around"};
+constexpr SV timeIntroducers[] = {"at", "by",     "until", "till",   "from",
+                                  "to", "before", "after", "around", "it's"};
 
 constexpr SV months[] = {"january", "february", "march",     "april",   "may",      "june",
                          "july",    "august",   "september", "october", "november", "december"};
@@ -135,6 +135,7 @@ const LanguageRules& englishRules() {
         .timeIntroducers = timeIntroducers,
         .months = months,
         .monthVerbSubjects = monthVerbSubjects,
+        .dayOfMonth = "of",
         .marks = marks,
         .markNounMakers = markNounMakers,
         .fixedSpellings = fixedSpellings,

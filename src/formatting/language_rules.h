@@ -67,8 +67,10 @@ struct LanguageRules {
     Words clockWords;                        // "o'clock", kept as words after the hour
     Words timeIntroducers;  // words after which "eight thirty" is a time ("at eight thirty")
 
-    // Months capitalise before a day ordinal unless they follow one of `monthVerbSubjects`.
+    // Months capitalise before a day ordinal unless they follow one of
+    // `monthVerbSubjects`, and after a day ordinal and `dayOfMonth` ("the fifth of may").
     Words months, monthVerbSubjects;
+    std::string_view dayOfMonth;
 
     // Spoken punctuation, longest first where phrases share a start.
     std::span<const SpokenMark> marks;

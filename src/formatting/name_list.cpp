@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 
 namespace scrivia::formatting {
 namespace {
@@ -93,12 +92,13 @@ std::size_t NameList::bytes() const {
 }
 
 std::shared_ptr<const NameList> loadNameList(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return nullptr;
-    std::ostringstream lines;
-    lines << in.rdbuf();
-    if (!lines) return nullptr;  // nothing read: a folder, an empty file
-    return std::make_shared<const NameList>(lines.str());
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const auto size = in.tellg();
+    if (!in || size <= 0) return nullptr;  // unreadable, a folder, or empty
+    std::string lines(static_cast<std::size_t>(size), '\0');
+    in.seekg(0);
+    if (!in.read(lines.data(), size)) return nullptr;
+    return std::make_shared<const NameList>(lines);
 }
 
 }  // namespace scrivia::formatting

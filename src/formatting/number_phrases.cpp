@@ -17,6 +17,13 @@ std::optional<std::string_view> dayHalf(const LanguageRules& r, Words w, std::si
     return std::nullopt;
 }
 
+const UnitWord* unitAt(std::span<const UnitWord> units, Words w, std::size_t at) {
+    if (at < w.size())
+        for (const UnitWord& u : units)
+            if (u.word == w[at]) return &u;
+    return nullptr;
+}
+
 // "three o'clock", "eight a.m.", "eight thirty p.m.", and "at ten fifteen".
 std::optional<Phrase> readTime(const LanguageRules& r, Words w, std::size_t at) {
     auto hour = valueOf(r.units, w[at]);
@@ -33,7 +40,10 @@ std::optional<Phrase> readTime(const LanguageRules& r, Words w, std::size_t at) 
     text += std::to_string(minutes->first);
     j = minutes->second;
     if (auto half = dayHalf(r, w, j)) return Phrase{text + " " + std::string(*half), j + 1};
-    if (at > 0 && contains(r.timeIntroducers, w[at - 1])) return Phrase{text, j};
+    // "at ten twenty dollars" is an amount.
+    const bool amount = j < w.size() && (valueOf(r.scales, w[j]) || unitAt(r.currencies, w, j) ||
+                                         unitAt(r.percents, w, j));
+    if (at > 0 && contains(r.timeIntroducers, w[at - 1]) && !amount) return Phrase{text, j};
     return std::nullopt;
 }
 
@@ -44,13 +54,6 @@ std::optional<Phrase> readYear(const LanguageRules& r, Words w, std::size_t at) 
     auto second = readPair(r, w, first->second, true);
     if (!second) return std::nullopt;
     return Phrase{std::to_string(first->first * 100 + second->first), second->second};
-}
-
-const UnitWord* unitAt(std::span<const UnitWord> units, Words w, std::size_t at) {
-    if (at < w.size())
-        for (const UnitWord& u : units)
-            if (u.word == w[at]) return &u;
-    return nullptr;
 }
 
 // "<n> dollars [and] <m> cents": the cents as decimals, and the end.
@@ -77,6 +80,7 @@ bool followsMonth(const LanguageRules& r, const std::vector<Piece>& pieces) {
 
 std::vector<Piece> numberPieces(const LanguageRules& r, Words w) {
     std::vector<Piece> pieces;
+    std::size_t monthAt = w.size();  // "of may" after a day: the month's index
     for (std::size_t i = 0; i < w.size();) {
         std::optional<Phrase> phrase = readTime(r, w, i);
         if (!phrase) phrase = readYear(r, w, i);
@@ -86,6 +90,9 @@ std::vector<Piece> numberPieces(const LanguageRules& r, Words w) {
                 bool asWords =
                     n->value < r.digitsFrom && n->decimals.empty() && n->scaleWord.empty();
                 if (n->ordinal) {
+                    if (n->value >= 1 && n->value <= 31 && n->end + 1 < w.size() &&
+                        w[n->end] == r.dayOfMonth && contains(r.months, w[n->end + 1]))
+                        monthAt = n->end + 1;
                     if (followsMonth(r, pieces) && n->value >= 1 && n->value <= 31) {
                         pieces.back().capitalised = true;
                         asWords = false;
@@ -114,6 +121,7 @@ std::vector<Piece> numberPieces(const LanguageRules& r, Words w) {
         }
         if (!phrase) {
             pieces.push_back({std::string(w[i])});
+            pieces.back().capitalised = i == monthAt;
             ++i;
             continue;
         }

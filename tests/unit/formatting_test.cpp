@@ -35,7 +35,7 @@ TEST(Formatter, SpokenWordsToText) {
         {"we launched a new line semicolon it sold", "We launched a new line; it sold.", "We launched a new line; it sold", "we launched a new line semicolon it sold"},
         {"she said open quote wow exclamation mark close quote new line see open parenthesis below close parenthesis colon", "She said \"wow!\"\nSee (below):", "She said \"wow!\"\nSee (below):", "she said open quote wow exclamation mark close quote new line see open parenthesis below close parenthesis colon"},
         // Months as verbs, and a month with its day.
-        {"we march on march third", "We march on March 3rd.", "We march on March 3rd", "we march on March 3rd"},
+        {"we march on march third and the tenth of may", "We march on March 3rd and the 10th of May.", "We march on March 3rd and the 10th of May", "we march on March 3rd and the 10th of May"},
         {"may first is a holiday but you may first ask", "May 1st is a holiday but you may first ask.", "May 1st is a holiday but you may first ask", "May 1st is a holiday but you may first ask"},
         // Numbers under ten stay words unless they carry a unit.
         {"five apples weigh three point five pounds and cost five dollars", "Five apples weigh 3.5 pounds and cost $5.", "Five apples weigh 3.5 pounds and cost $5", "five apples weigh 3.5 pounds and cost $5"},
