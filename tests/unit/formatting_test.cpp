@@ -41,7 +41,7 @@ TEST(Formatter, SpokenWordsToText) {
         {"five apples weigh three point five pounds and cost five dollars", "Five apples weigh 3.5 pounds and cost $5.", "Five apples weigh 3.5 pounds and cost $5", "five apples weigh 3.5 pounds and cost $5"},
         {"a hundred people saw two million stars", "100 people saw 2 million stars.", "100 people saw 2 million stars", "100 people saw 2 million stars"},
         {"fifty cents or twenty euros", "50 cents or €20.", "50 cents or €20", "50 cents or €20"},
-        {"two hundred and five people and twelve dogs", "205 people and 12 dogs.", "205 people and 12 dogs", "205 people and 12 dogs"},
+        {"two hundred and five people aged five and ten", "205 people aged five and 10.", "205 people aged five and 10", "205 people aged five and 10"},
         {"the first eleventh twelfth thirteenth and one hundred and eleventh", "The first 11th 12th 13th and 111th.", "The first 11th 12th 13th and 111th", "the first 11th 12th 13th and 111th"},
         {"in nineteen oh five nine thousand nine hundred became ten thousand", "In 1905 9900 became 10,000.", "In 1905 9900 became 10,000", "in 1905 9900 became 10,000"},
         {"twenty twenty six", "2026.", "2026", "2026"},
