@@ -7,7 +7,6 @@
 
 #include "formatting/language_rules.h"
 #include "formatting/number_phrases.h"
-#include "formatting/number_words.h"
 #include "formatting/spoken_marks.h"
 
 namespace scrivia::formatting {

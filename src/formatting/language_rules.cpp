@@ -1,5 +1,6 @@
 #include "formatting/language_rules.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace scrivia::formatting {
@@ -26,6 +27,16 @@ const LanguageRules& rulesFor(std::string_view localeIdentifier) {
     }
     static constexpr LanguageRules none{};
     return none;
+}
+
+std::optional<std::uint64_t> valueOf(std::span<const NumberWord> table, std::string_view word) {
+    for (const NumberWord& n : table)
+        if (n.word == word) return n.value;
+    return std::nullopt;
+}
+
+bool contains(Words table, std::string_view word) {
+    return std::find(table.begin(), table.end(), word) != table.end();
 }
 
 }  // namespace scrivia::formatting

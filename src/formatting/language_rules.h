@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -52,8 +53,8 @@ struct LanguageRules {
     std::string_view decimalMark, groupSeparator;
     std::uint64_t groupFrom = 10000;  // the smallest number written with separators
     std::uint64_t digitsFrom = 10;    // smaller numbers stay words unless they carry a unit
-    std::uint64_t wordScalesFrom =
-        1000000;  // a round multiple of these keeps its word ("2 million")
+    // A round multiple of a scale this large keeps its word ("2 million").
+    std::uint64_t wordScalesFrom = 1000000;
     std::uint64_t yearPairFrom = 13, yearPairTo = 20;  // first pairs of years spoken as two pairs
     std::uint64_t lastHour = 12;  // hours of times with minutes or a clock word
     std::string_view timeSeparator = ":";
@@ -72,12 +73,12 @@ struct LanguageRules {
     Words months, monthVerbSubjects;
     std::string_view dayOfMonth;
 
-    // Spoken punctuation, longest first where phrases share a start.
+    // Spoken punctuation; where phrases share a start, the longest heard wins.
     std::span<const SpokenMark> marks;
     Words markNounMakers;                     // "a new line", "the period": the words stay
     std::string_view sentenceEnds = ".?!\n";  // a capital follows these
-    std::string_view closingMark = ".";       // ends a final unless it ends with one of:
-    std::string_view closedBy = ".?!:;,";
+    std::string_view closingMark = ".";       // ends a final, unless it ends with one
+    std::string_view closedBy = ".?!:;,";     // of these already
 
     // Words always written one way ("i" → "I"), and words a name never takes
     // as its second part ("john will" is not "John Will").
@@ -93,5 +94,9 @@ struct LanguageRules {
 const LanguageRules& rulesFor(std::string_view localeIdentifier);
 
 const LanguageRules& englishRules();
+
+// Lookups in a table: the value of `word`, and whether it is one of them.
+std::optional<std::uint64_t> valueOf(std::span<const NumberWord> table, std::string_view word);
+bool contains(Words table, std::string_view word);
 
 }  // namespace scrivia::formatting

@@ -68,7 +68,23 @@ std::optional<Phrase> readSubunits(const LanguageRules& r, Words w, std::size_t 
         cents->end + 1};
 }
 
-// The piece before last is a month, and the one before it does not make it a verb.
+// `n` with the unit after it ("$25.50", "10%"); none without one.
+std::optional<Phrase> withUnit(const LanguageRules& r, Words w, const SpokenNumber& n) {
+    const UnitWord* money = n.ordinal ? nullptr : unitAt(r.currencies, w, n.end);
+    const UnitWord* unit = money || n.ordinal ? money : unitAt(r.percents, w, n.end);
+    if (!unit) return std::nullopt;
+    Phrase phrase{std::string(unit->prefix) + written(r, n), n.end + 1};
+    if (money && n.decimals.empty() && n.scaleWord.empty()) {
+        if (auto cents = readSubunits(r, w, phrase.end)) {
+            phrase.text += cents->text;
+            phrase.end = cents->end;
+        }
+    }
+    phrase.text += unit->suffix;
+    return phrase;
+}
+
+// The last piece is a month, and the one before it does not make it a verb.
 bool followsMonth(const LanguageRules& r, const std::vector<Piece>& pieces) {
     const auto n = pieces.size();
     return n > 0 && pieces[n - 1].kind == Piece::Kind::word &&
@@ -84,40 +100,20 @@ std::vector<Piece> numberPieces(const LanguageRules& r, Words w) {
     for (std::size_t i = 0; i < w.size();) {
         std::optional<Phrase> phrase = readTime(r, w, i);
         if (!phrase) phrase = readYear(r, w, i);
-        if (!phrase) {
-            if (auto n = readNumber(r, w, i)) {
-                phrase = Phrase{written(r, *n), n->end};
-                bool asWords =
-                    n->value < r.digitsFrom && n->decimals.empty() && n->scaleWord.empty();
-                if (n->ordinal) {
-                    if (n->value >= 1 && n->value <= 31 && n->end + 1 < w.size() &&
-                        w[n->end] == r.dayOfMonth && contains(r.months, w[n->end + 1]))
-                        monthAt = n->end + 1;
-                    if (followsMonth(r, pieces) && n->value >= 1 && n->value <= 31) {
-                        pieces.back().capitalised = true;
-                        asWords = false;
-                    }
-                } else if (const UnitWord* money = unitAt(r.currencies, w, n->end)) {
-                    phrase->text =
-                        std::string(money->prefix) + phrase->text + std::string(money->suffix);
-                    phrase->end = n->end + 1;
-                    auto cents = n->decimals.empty() && n->scaleWord.empty()
-                                     ? readSubunits(r, w, phrase->end)
-                                     : std::nullopt;
-                    if (cents) {
-                        phrase->text.insert(money->prefix.size() + written(r, *n).size(),
-                                            cents->text);
-                        phrase->end = cents->end;
-                    }
-                    asWords = false;
-                } else if (const UnitWord* percent = unitAt(r.percents, w, n->end)) {
-                    phrase->text =
-                        std::string(percent->prefix) + phrase->text + std::string(percent->suffix);
-                    phrase->end = n->end + 1;
-                    asWords = false;
+        auto n = phrase ? std::nullopt : readNumber(r, w, i);
+        if (n) phrase = withUnit(r, w, *n);
+        if (n && !phrase) {
+            bool digits = n->value >= r.digitsFrom || !n->decimals.empty() || !n->scaleWord.empty();
+            if (n->ordinal && n->value >= 1 && n->value <= 31) {
+                if (n->end + 1 < w.size() && w[n->end] == r.dayOfMonth &&
+                    contains(r.months, w[n->end + 1]))
+                    monthAt = n->end + 1;
+                if (followsMonth(r, pieces)) {
+                    pieces.back().capitalised = true;
+                    digits = true;
                 }
-                if (asWords) phrase.reset();
             }
+            if (digits) phrase = Phrase{written(r, *n), n->end};
         }
         if (!phrase) {
             pieces.push_back({std::string(w[i])});

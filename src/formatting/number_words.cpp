@@ -42,16 +42,6 @@ bool isDigitWord(const LanguageRules& r, std::string_view word) {
 
 }  // namespace
 
-std::optional<std::uint64_t> valueOf(std::span<const NumberWord> table, std::string_view word) {
-    for (const NumberWord& n : table)
-        if (n.word == word) return n.value;
-    return std::nullopt;
-}
-
-bool contains(Words table, std::string_view word) {
-    return std::find(table.begin(), table.end(), word) != table.end();
-}
-
 std::optional<SpokenNumber> readNumber(const LanguageRules& r, Words w, std::size_t at) {
     SpokenNumber n;
     std::uint64_t total = 0, current = 0, lastScale = UINT64_MAX, beforeLastScale = 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "formatting/language_rules.h"
 
@@ -33,8 +34,5 @@ std::string digits(const LanguageRules& rules, std::uint64_t n);
 
 // `number` written: digits, decimals, the ordinal suffix and a kept scale word.
 std::string written(const LanguageRules& rules, const SpokenNumber& number);
-
-std::optional<std::uint64_t> valueOf(std::span<const NumberWord> table, std::string_view word);
-bool contains(Words table, std::string_view word);
 
 }  // namespace scrivia::formatting

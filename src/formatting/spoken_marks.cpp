@@ -1,7 +1,5 @@
 #include "formatting/spoken_marks.h"
 
-#include "formatting/number_words.h"
-
 namespace scrivia::formatting {
 namespace {
 
