@@ -1,0 +1,48 @@
+// Dictation text from the recogniser's words: numbers, money, dates and
+// times, names, "I" and spoken punctuation, by the language's tables.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "formatting/name_list.h"
+
+namespace scrivia::formatting {
+
+struct LanguageRules;
+
+enum class TextKind { partial, final };
+
+struct FormatterConfig {
+    // true: spoken marks become marks, a capital starts each sentence and a
+    // final gets its closing mark. false: none of these; numbers, money,
+    // names and "I" are written all the same.
+    bool punctuation = true;
+};
+
+// Immutable once made: `format` may be called from any thread.
+class Formatter {
+  public:
+    // Rules for `localeIdentifier` ("en_US", "en-GB", "en": any English takes
+    // the English tables); none for a language without tables. `names` may be
+    // null: names then stay as heard.
+    Formatter(std::string_view localeIdentifier, std::shared_ptr<const NameList> names,
+              FormatterConfig config = {});
+
+    // `words`: lower-case words one space apart. `continuesSentence`: the
+    // previous final of the run ended with "," ";" or ":", so the text starts
+    // in lower case. A final may start or end with a line feed; the caller trims.
+    std::string format(std::string_view words, TextKind kind, bool continuesSentence = false) const;
+
+    // The word list this language's rules use ("/usr/share/dict/american-english"
+    // for English); empty when it has none. Lets the caller load it once.
+    static std::string nameListPath(std::string_view localeIdentifier);
+
+  private:
+    const LanguageRules& rules_;
+    std::shared_ptr<const NameList> names_;
+    FormatterConfig config_;
+};
+
+}  // namespace scrivia::formatting

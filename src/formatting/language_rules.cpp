@@ -1,0 +1,42 @@
+#include "formatting/language_rules.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace scrivia::formatting {
+namespace {
+
+struct Language {
+    std::string_view code;
+    const LanguageRules& (*rules)();
+};
+
+constexpr Language languages[] = {{"en", englishRules}};
+
+}  // namespace
+
+const LanguageRules& rulesFor(std::string_view localeIdentifier) {
+    const auto end = localeIdentifier.find_first_of("_-.@");
+    const auto language = localeIdentifier.substr(0, end);
+    for (const Language& l : languages) {
+        if (language.size() != l.code.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < language.size(); ++i)
+            same = same && std::tolower(static_cast<unsigned char>(language[i])) == l.code[i];
+        if (same) return l.rules();
+    }
+    static constexpr LanguageRules none{};
+    return none;
+}
+
+std::optional<std::uint64_t> valueOf(std::span<const NumberWord> table, std::string_view word) {
+    for (const NumberWord& n : table)
+        if (n.word == word) return n.value;
+    return std::nullopt;
+}
+
+bool contains(Words table, std::string_view word) {
+    return std::find(table.begin(), table.end(), word) != table.end();
+}
+
+}  // namespace scrivia::formatting

@@ -1,0 +1,102 @@
+// What one language says about dictation text, as tables. The formatter's
+// machinery reads them; a new language is a new instance, not new code.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace scrivia::formatting {
+
+using Words = std::span<const std::string_view>;
+
+struct NumberWord {
+    std::string_view word;
+    std::uint64_t value;
+};
+
+// Where a spoken mark goes: a closing mark sticks to the word before it, an
+// opening mark to the word after it, a line break to neither.
+enum class Attach { toPrevious, toNext, toNeither };
+
+struct SpokenMark {
+    std::string_view words;  // as the recogniser spells them, one space apart
+    std::string_view mark;
+    Attach attach;
+    Words alsoNounAfter = {};  // besides `LanguageRules::markNounMakers`
+};
+
+// A word written after a number: `prefix` for money ("$25"), else `suffix`.
+struct UnitWord {
+    std::string_view word;
+    std::string_view prefix;
+    std::string_view suffix;
+};
+
+struct SpelledWord {
+    std::string_view heard;
+    std::string_view written;
+};
+
+// Every table may be empty; empty tables give plain words with a sentence
+// capital and the closing mark.
+struct LanguageRules {
+    // Numbers. Units hold zero to nine, teens ten to nineteen.
+    std::span<const NumberWord> units, teens, tens, scales;
+    std::span<const NumberWord> unitOrdinals, teenOrdinals, tenOrdinals, scaleOrdinals;
+    std::string_view one;  // stands for 1 before `oneScales` ("a hundred")
+    Words oneScales;
+    std::string_view numberJoiner;  // joins the part below a scale ("two hundred and five")
+    std::string_view decimalWord;   // "three point five"
+    std::string_view zeroDigit;  // a spoken 0 inside years, times and decimals ("nineteen oh five")
+    std::string_view decimalMark, groupSeparator;
+    std::uint64_t groupFrom = 10000;  // the smallest number written with separators
+    std::uint64_t digitsFrom = 10;    // smaller numbers stay words unless they carry a unit
+    // A round multiple of a scale this large keeps its word ("2 million").
+    std::uint64_t wordScalesFrom = 1000000;
+    std::uint64_t yearPairFrom = 13, yearPairTo = 20;  // first pairs of years spoken as two pairs
+    std::uint64_t lastHour = 12;  // hours of times with minutes or a clock word
+    std::string_view timeSeparator = ":";
+    std::string_view ordinalSuffixes[10];  // by the last digit
+    std::string_view teenOrdinalSuffix;    // 10th to 19th of every hundred
+
+    // Words after a number.
+    std::span<const UnitWord> currencies, percents;
+    Words subunits;                          // "cents" after a currency amount
+    std::span<const SpelledWord> dayHalves;  // "a.m." → "AM", after a time
+    Words clockWords;                        // "o'clock", kept as words after the hour
+    Words timeIntroducers;  // words after which "eight thirty" is a time ("at eight thirty")
+
+    // Months capitalise before a day ordinal unless they follow one of
+    // `monthVerbSubjects`, and after a day ordinal and `dayOfMonth` ("the fifth of may").
+    Words months, monthVerbSubjects;
+    std::string_view dayOfMonth;
+
+    // Spoken punctuation; where phrases share a start, the longest heard wins.
+    std::span<const SpokenMark> marks;
+    Words markNounMakers;                     // "a new line", "the period": the words stay
+    std::string_view sentenceEnds = ".?!\n";  // a capital follows these
+    std::string_view closingMark = ".";       // ends a final, unless it ends with one
+    std::string_view closedBy = ".?!:;,";     // of these already
+
+    // Words always written one way ("i" → "I"), and words a name never takes
+    // as its second part ("john will" is not "John Will").
+    std::span<const SpelledWord> fixedSpellings;
+    Words neverAfterName;
+    Words usuallyNames;  // held both ways by the list, but a person means the name ("john")
+    std::string_view possessive;  // "'s": a name's possessive is the name's
+    std::string_view nameListPath;
+};
+
+// The rules for a locale identifier's language ("en_US", "en-GB", "en"); the
+// empty rules for a language without tables.
+const LanguageRules& rulesFor(std::string_view localeIdentifier);
+
+const LanguageRules& englishRules();
+
+// Lookups in a table: the value of `word`, and whether it is one of them.
+std::optional<std::uint64_t> valueOf(std::span<const NumberWord> table, std::string_view word);
+bool contains(Words table, std::string_view word);
+
+}  // namespace scrivia::formatting

@@ -1,0 +1,130 @@
+#include "formatting/number_phrases.h"
+
+#include "formatting/number_words.h"
+
+namespace scrivia::formatting {
+namespace {
+
+struct Phrase {
+    std::string text;
+    std::size_t end;
+};
+
+std::optional<std::string_view> dayHalf(const LanguageRules& r, Words w, std::size_t at) {
+    if (at < w.size())
+        for (const SpelledWord& s : r.dayHalves)
+            if (s.heard == w[at]) return s.written;
+    return std::nullopt;
+}
+
+const UnitWord* unitAt(std::span<const UnitWord> units, Words w, std::size_t at) {
+    if (at < w.size())
+        for (const UnitWord& u : units)
+            if (u.word == w[at]) return &u;
+    return nullptr;
+}
+
+// "three o'clock", "eight a.m.", "eight thirty p.m.", and "at ten fifteen".
+std::optional<Phrase> readTime(const LanguageRules& r, Words w, std::size_t at) {
+    auto hour = valueOf(r.units, w[at]);
+    if (!hour) hour = valueOf(r.teens, w[at]);
+    if (!hour || *hour == 0 || *hour > r.lastHour) return std::nullopt;
+    std::string text = std::to_string(*hour);
+    std::size_t j = at + 1;
+    if (j < w.size() && contains(r.clockWords, w[j]))
+        return Phrase{text + " " + std::string(w[j]), j + 1};
+    if (auto half = dayHalf(r, w, j)) return Phrase{text + " " + std::string(*half), j + 1};
+    auto minutes = readPair(r, w, j, true);
+    if (!minutes || minutes->first > 59) return std::nullopt;
+    text.append(r.timeSeparator).append(minutes->first < 10 ? "0" : "");
+    text += std::to_string(minutes->first);
+    j = minutes->second;
+    if (auto half = dayHalf(r, w, j)) return Phrase{text + " " + std::string(*half), j + 1};
+    // "at ten twenty dollars" is an amount.
+    const bool amount = j < w.size() && (valueOf(r.scales, w[j]) || unitAt(r.currencies, w, j) ||
+                                         unitAt(r.percents, w, j));
+    if (at > 0 && contains(r.timeIntroducers, w[at - 1]) && !amount) return Phrase{text, j};
+    return std::nullopt;
+}
+
+// "nineteen ninety nine", "twenty twenty six", "nineteen oh five".
+std::optional<Phrase> readYear(const LanguageRules& r, Words w, std::size_t at) {
+    auto first = readPair(r, w, at, false);
+    if (!first || first->first < r.yearPairFrom || first->first > r.yearPairTo) return std::nullopt;
+    auto second = readPair(r, w, first->second, true);
+    if (!second) return std::nullopt;
+    return Phrase{std::to_string(first->first * 100 + second->first), second->second};
+}
+
+// "<n> dollars [and] <m> cents": the cents as decimals, and the end.
+std::optional<Phrase> readSubunits(const LanguageRules& r, Words w, std::size_t at) {
+    if (at < w.size() && w[at] == r.numberJoiner) ++at;
+    auto cents = readNumber(r, w, at);
+    if (!cents || cents->ordinal || !cents->decimals.empty() || !cents->scaleWord.empty() ||
+        cents->value > 99 || cents->end >= w.size() || !contains(r.subunits, w[cents->end]))
+        return std::nullopt;
+    return Phrase{
+        std::string(r.decimalMark) + (cents->value < 10 ? "0" : "") + std::to_string(cents->value),
+        cents->end + 1};
+}
+
+// `n` with the unit after it ("$25.50", "10%"); none without one.
+std::optional<Phrase> withUnit(const LanguageRules& r, Words w, const SpokenNumber& n) {
+    const UnitWord* money = n.ordinal ? nullptr : unitAt(r.currencies, w, n.end);
+    const UnitWord* unit = money || n.ordinal ? money : unitAt(r.percents, w, n.end);
+    if (!unit) return std::nullopt;
+    Phrase phrase{std::string(unit->prefix) + written(r, n), n.end + 1};
+    if (money && n.decimals.empty() && n.scaleWord.empty()) {
+        if (auto cents = readSubunits(r, w, phrase.end)) {
+            phrase.text += cents->text;
+            phrase.end = cents->end;
+        }
+    }
+    phrase.text += unit->suffix;
+    return phrase;
+}
+
+// The last piece is a month, and the one before it does not make it a verb.
+bool followsMonth(const LanguageRules& r, const std::vector<Piece>& pieces) {
+    const auto n = pieces.size();
+    return n > 0 && pieces[n - 1].kind == Piece::Kind::word &&
+           contains(r.months, pieces[n - 1].text) &&
+           (n < 2 || !contains(r.monthVerbSubjects, pieces[n - 2].text));
+}
+
+}  // namespace
+
+std::vector<Piece> numberPieces(const LanguageRules& r, Words w) {
+    std::vector<Piece> pieces;
+    std::size_t monthAt = w.size();  // "of may" after a day: the month's index
+    for (std::size_t i = 0; i < w.size();) {
+        std::optional<Phrase> phrase = readTime(r, w, i);
+        if (!phrase) phrase = readYear(r, w, i);
+        auto n = phrase ? std::nullopt : readNumber(r, w, i);
+        if (n) phrase = withUnit(r, w, *n);
+        if (n && !phrase) {
+            bool digits = n->value >= r.digitsFrom || !n->decimals.empty() || !n->scaleWord.empty();
+            if (n->ordinal && n->value >= 1 && n->value <= 31) {
+                if (n->end + 1 < w.size() && w[n->end] == r.dayOfMonth &&
+                    contains(r.months, w[n->end + 1]))
+                    monthAt = n->end + 1;
+                if (followsMonth(r, pieces)) {
+                    pieces.back().capitalised = true;
+                    digits = true;
+                }
+            }
+            if (digits) phrase = Phrase{written(r, *n), n->end};
+        }
+        if (!phrase) {
+            pieces.push_back({std::string(w[i])});
+            pieces.back().capitalised = i == monthAt;
+            ++i;
+            continue;
+        }
+        pieces.push_back({std::move(phrase->text), Piece::Kind::number});
+        i = phrase->end;
+    }
+    return pieces;
+}
+
+}  // namespace scrivia::formatting

@@ -1,0 +1,72 @@
+// The formatter as a person dictating meets it: what they say, and the text
+// a final, a partial and a --no-punctuation run write for it.
+#include <gtest/gtest.h>
+
+#include "formatting/formatter.h"
+
+namespace scrivia::formatting {
+namespace {
+
+// fresh: English with the word list; continues: the last final ended with ",";
+// noList: no word list; french: a language without tables.
+enum Context { fresh, continues, noList, french };
+
+TEST(Formatter, SpokenWordsToText) {
+    const auto names = loadNameList("/usr/share/dict/american-english");
+    ASSERT_NE(names, nullptr) << "the package wamerican is missing";
+    struct Row {
+        std::string_view words, final, partial, plain;
+        Context context = fresh;
+    };
+    // clang-format off
+    for (const Row& r : std::initializer_list<Row>{
+        {"i told john i would call on monday", "I told John I would call on Monday.", "I told John I would call on Monday", "I told John I would call on Monday"},
+        {"it costs twenty five dollars and fifty cents", "It costs $25.50.", "It costs $25.50", "it costs $25.50"},
+        {"sales grew by ten percent in nineteen ninety nine", "Sales grew by 10% in 1999.", "Sales grew by 10% in 1999", "sales grew by 10% in 1999"},
+        {"we have three kids and twelve cats", "We have three kids and 12 cats.", "We have three kids and 12 cats", "we have three kids and 12 cats"},
+        {"she sold two hundred thousand copies", "She sold 200,000 copies.", "She sold 200,000 copies", "she sold 200,000 copies"},
+        {"the meeting is on march twenty first at three o'clock", "The meeting is on March 21st at 3 o'clock.", "The meeting is on March 21st at 3 o'clock", "the meeting is on March 21st at 3 o'clock"},
+        {"call me at eight thirty a.m.", "Call me at 8:30 AM.", "Call me at 8:30 AM", "call me at 8:30 AM"},
+        {"hello comma how are you question mark", "Hello, how are you?", "Hello, how are you?", "hello comma how are you question mark"},
+        {"thanks period new paragraph see you soon", "Thanks.\n\nSee you soon.", "Thanks.\n\nSee you soon", "thanks period new paragraph see you soon"},
+        {"it was a long period of time", "It was a long period of time.", "It was a long period of time", "it was a long period of time"},
+        // Marks and what makes their words nouns.
+        {"the grace period ends now period", "The grace period ends now.", "The grace period ends now.", "the grace period ends now period"},
+        {"we launched a new line semicolon it sold", "We launched a new line; it sold.", "We launched a new line; it sold", "we launched a new line semicolon it sold"},
+        {"she said open quote wow exclamation mark close quote new line see open parenthesis below close parenthesis colon", "She said \"wow!\"\nSee (below):", "She said \"wow!\"\nSee (below):", "she said open quote wow exclamation mark close quote new line see open parenthesis below close parenthesis colon"},
+        // Months as verbs, and a month with its day.
+        {"we march on march third and the tenth of may", "We march on March 3rd and the 10th of May.", "We march on March 3rd and the 10th of May", "we march on March 3rd and the 10th of May"},
+        {"may first is a holiday but you may first ask", "May 1st is a holiday but you may first ask.", "May 1st is a holiday but you may first ask", "May 1st is a holiday but you may first ask"},
+        // Numbers under ten stay words unless they carry a unit.
+        {"five apples weigh three point five pounds and cost five dollars", "Five apples weigh 3.5 pounds and cost $5.", "Five apples weigh 3.5 pounds and cost $5", "five apples weigh 3.5 pounds and cost $5"},
+        {"a hundred people saw two million stars", "100 people saw 2 million stars.", "100 people saw 2 million stars", "100 people saw 2 million stars"},
+        {"fifty cents or twenty euros", "50 cents or €20.", "50 cents or €20", "50 cents or €20"},
+        {"two hundred and five people aged five and ten", "205 people aged five and 10.", "205 people aged five and 10", "205 people aged five and 10"},
+        {"the first eleventh twelfth thirteenth and one hundred and eleventh", "The first 11th 12th 13th and 111th.", "The first 11th 12th 13th and 111th", "the first 11th 12th 13th and 111th"},
+        {"in nineteen oh five nine thousand nine hundred became ten thousand", "In 1905 9900 became 10,000.", "In 1905 9900 became 10,000", "in 1905 9900 became 10,000"},
+        {"twenty twenty six", "2026.", "2026", "2026"},
+        // Times: "am" is the verb unless it follows an hour.
+        {"i'm up at seven am and i am tired", "I'm up at 7 AM and I am tired.", "I'm up at 7 AM and I am tired", "I'm up at 7 AM and I am tired"},
+        {"from ten fifteen to eleven with two twenty dollar bills", "From 10:15 to 11 with two $20 bills.", "From 10:15 to 11 with two $20 bills", "from 10:15 to 11 with two $20 bills"},
+        // Names: only-capitalised words, both-ways words after a name, possessives.
+        {"john smith will drive john's car to the smith", "John Smith will drive John's car to the smith.", "John Smith will drive John's car to the smith", "John Smith will drive John's car to the smith"},
+        {"i told john about paris", "I told john about paris.", "I told john about paris", "I told john about paris", noList},
+        {"thank you for the flowers", "thank you for the flowers.", "thank you for the flowers", "thank you for the flowers", continues},
+        {"été twenty one i", "Été twenty one i.", "Été twenty one i", "été twenty one i", french},
+    }) {
+        // clang-format on
+        const auto list = r.context == noList ? nullptr : names;
+        const char* locale = r.context == french ? "fr_FR" : "en_US";
+        const bool continuing = r.context == continues;
+        const Formatter on(locale, list), off(locale, list, {.punctuation = false});
+        EXPECT_EQ(on.format(r.words, TextKind::final, continuing), r.final) << r.words;
+        EXPECT_EQ(on.format(r.words, TextKind::partial, continuing), r.partial) << r.words;
+        EXPECT_EQ(off.format(r.words, TextKind::final, continuing), r.plain) << r.words;
+    }
+    EXPECT_EQ(Formatter::nameListPath("en-GB"), "/usr/share/dict/american-english");
+    EXPECT_EQ(Formatter::nameListPath("fr_FR"), "");
+    EXPECT_EQ(loadNameList("/nonexistent/words"), nullptr);
+}
+
+}  // namespace
+}  // namespace scrivia::formatting
