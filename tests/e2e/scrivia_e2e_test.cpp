@@ -6,6 +6,9 @@
 // Last, models of the user's own, and the runs that end before they listen.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <regex>
+
 #include "support/recordings.h"
 #include "support/scrivia_run.h"
 
@@ -44,6 +47,47 @@ TEST_F(LiveDictation, EachRecordingBecomesOneFinalEvenWhenTheHostStalls) {
     for (std::size_t i = 0; i < 3; ++i)
         EXPECT_GE(sharedInOrder(reference[i], finals[i]), 0.6) << reference[i];
     EXPECT_LT(run.output.find(R"("type":"partial")"), run.output.find(R"("type":"final")"));
+}
+
+// Sentences read by flite's voices, as a person dictates them: each final
+// holds the forms a person keeps, and digits already show in a partial.
+TEST_F(LiveDictation, SpokenNumbersNamesAndMarksComeFormatted) {
+    const std::vector<std::array<std::string, 3>> said{
+        // voice, words, what the final must hold
+        {"rms", "are you coming home question mark", "home?"},
+        {"kal16", "i will call you tomorrow period", "I will call you tomorrow."},
+        {"kal16", "she was born in nineteen eighty four", "1984"},
+        {"slt", "the ticket costs thirty dollars", "$30"},
+        {"kal16", "my rent went up by five percent this year", "5%"},
+        {"rms", "the flight takes off on june fourth", "June 4th"},
+        {"awb", "we sold two hundred thousand copies", "200,000"},
+        {"slt", "the train leaves at seven fifteen p.m. on friday", "7:15 PM on Friday"},
+    };
+    std::vector<std::string> items;
+    for (std::size_t i = 0; i < said.size(); ++i) {
+        const fs::path wav = pulse_->directory() / ("said" + std::to_string(i) + ".wav");
+        ChildProcess flite(
+            {"/usr/bin/flite", "-voice", said[i][0], "-t", said[i][1], "-o", wav.string()},
+            {"PATH=/usr/bin:/bin"});
+        ASSERT_EQ(flite.wait(SteadyClock::now() + 30s), 0) << said[i][1];
+        items.insert(items.end(), {wav.string(), "silence:2"});
+    }
+    Scrivia run = start();
+    ASSERT_NO_FATAL_FAILURE(expectListening(run));
+    feeder = pulse_->feed(items);
+    std::size_t finals = 0;
+    run.until([&](const json& e) { return is("final")(e) && ++finals == said.size(); },
+              SteadyClock::now() + 90s);
+    run.child.send("stop\n");
+    EXPECT_EQ(run.finish(), 0);
+    std::string text, partials;
+    for (const json& e : run.events) {
+        if (is("final")(e)) text += e.value("text", "") + "\n";
+        if (is("partial")(e)) partials += e.value("text", "") + "\n";
+    }
+    for (const auto& [voice, words, kept] : said) EXPECT_NE(text.find(kept), text.npos) << kept;
+    EXPECT_EQ(text.find("period"), text.npos) << text;
+    EXPECT_TRUE(std::regex_search(partials, std::regex("[0-9]"))) << partials;
 }
 
 // However the run is asked to end mid-sentence, or loses its microphone for

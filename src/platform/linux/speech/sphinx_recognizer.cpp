@@ -5,7 +5,6 @@
 #include <deque>
 #include <mutex>
 
-#include "platform/linux/speech/sphinx_text.h"
 #include "platform/linux/system/named_thread.h"
 
 namespace scrivia::platform::linux_ {
@@ -177,7 +176,15 @@ void SphinxRecognizer::work() {
 
 void SphinxRecognizer::load() {
     decoder_ = UtteranceDecoder::load(files_);
-    if (decoder_) converter_.emplace(decoder_->sampleRate());
+    if (decoder_) {
+        converter_.emplace(decoder_->sampleRate());
+        // Read here, once per model and never on the audio thread: the word
+        // list takes a few milliseconds and megabytes.
+        const std::string namesPath = formatting::Formatter::nameListPath(localeIdentifier_);
+        auto names = namesPath.empty() ? nullptr : formatting::loadNameList(namesPath);
+        punctuated_.emplace(localeIdentifier_, names);
+        plain_.emplace(localeIdentifier_, names, formatting::FormatterConfig{.punctuation = false});
+    }
     {
         std::lock_guard lock(state_->mutex);
         if (decoder_) {
@@ -222,8 +229,10 @@ bool SphinxRecognizer::serve(SphinxTask& task) {
     if (!pending.ended || state_->stopping.load()) return false;
     converter_->finish(samples_);
     if (!decode(task)) return true;
-    std::string text = decoder_->finish();
-    if (task.punctuates) text = formatSentence(text);
+    std::string text = formatted(task, decoder_->finish(), formatting::TextKind::final);
+    if (task.punctuates && !text.empty()) {
+        continuesSentence_ = text.find_last_of(",;:") == text.size() - 1;
+    }
     task.deliver(mainLoop_, RecognitionResult{std::move(text), true}, std::nullopt, true);
     return true;
 }
@@ -235,8 +244,9 @@ bool SphinxRecognizer::decode(SphinxTask& task) {
     }
     samples_.clear();
     if (!task.reportsPartialResults) return true;
-    if (auto text = decoder_->changedPartial()) {
-        task.deliver(mainLoop_, RecognitionResult{std::move(*text), false}, std::nullopt, false);
+    if (auto words = decoder_->changedPartial()) {
+        std::string text = formatted(task, *words, formatting::TextKind::partial);
+        task.deliver(mainLoop_, RecognitionResult{std::move(text), false}, std::nullopt, false);
     }
     return true;
 }
@@ -245,6 +255,12 @@ bool SphinxRecognizer::fail(SphinxTask& task, std::string description) {
     closeUtterance();
     task.deliver(mainLoop_, std::nullopt, Error{std::move(description)}, true);
     return true;
+}
+
+std::string SphinxRecognizer::formatted(const SphinxTask& task, std::string_view words,
+                                        formatting::TextKind kind) {
+    if (!task.punctuates) return plain_->format(words, kind);
+    return punctuated_->format(words, kind, continuesSentence_);
 }
 
 void SphinxRecognizer::closeUtterance() {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "formatting/formatter.h"
 #include "platform/linux/speech/model_check.h"
 #include "platform/linux/speech/model_files.h"
 #include "platform/linux/speech/sample_converter.h"
@@ -58,6 +59,9 @@ class SphinxRecognizer final : public SpeechRecognizer {
     bool decode(SphinxTask& task);
     // Delivers `description` as the task's last word. Always true: the task is done with.
     bool fail(SphinxTask& task, std::string description);
+    // The decoder's words as the task asked for them: punctuated or plain.
+    std::string formatted(const SphinxTask& task, std::string_view words,
+                          formatting::TextKind kind);
     void closeUtterance();
 
     platform::RunLoop& mainLoop_;
@@ -70,7 +74,11 @@ class SphinxRecognizer final : public SpeechRecognizer {
     // Recognition worker only.
     std::unique_ptr<UtteranceDecoder> decoder_;
     std::optional<SampleConverter> converter_;
-    std::vector<std::int16_t> samples_;  // converted, not yet decoded
+    std::vector<std::int16_t> samples_;                        // converted, not yet decoded
+    std::optional<formatting::Formatter> punctuated_, plain_;  // made with the decoder
+    // The last punctuated final ended with "," ";" or ":": the next segment
+    // goes on with the same sentence, in lower case.
+    bool continuesSentence_ = false;
 };
 
 }  // namespace scrivia::platform::linux_

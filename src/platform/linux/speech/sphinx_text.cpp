@@ -1,7 +1,5 @@
 #include "platform/linux/speech/sphinx_text.h"
 
-#include <utf8proc.h>
-
 namespace scrivia::platform::linux_ {
 
 namespace {
@@ -51,27 +49,6 @@ std::string cleanHypothesis(std::string_view hypothesis) {
         if (!text.empty()) text += ' ';
         text += withoutPronunciationMarker(token);
     }
-    return text;
-}
-
-std::string formatSentence(std::string_view words) {
-    if (words.empty()) return {};
-    std::string text;
-    utf8proc_int32_t first = 0;
-    utf8proc_ssize_t length =
-        utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(words.data()),
-                         static_cast<utf8proc_ssize_t>(words.size()), &first);
-    if (length > 0) {
-        utf8proc_uint8_t encoded[4];
-        utf8proc_ssize_t size = utf8proc_encode_char(utf8proc_toupper(first), encoded);
-        text.append(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size));
-        text.append(words.substr(static_cast<std::size_t>(length)));
-    } else {
-        // Not UTF-8: leave the bytes as they are.
-        text.append(words);
-    }
-    char last = text.back();
-    if (last != '.' && last != '!' && last != '?') text += '.';
     return text;
 }
 

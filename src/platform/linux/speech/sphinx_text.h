@@ -10,8 +10,4 @@ namespace scrivia::platform::linux_ {
 // fillers and without alternate-pronunciation markers (`read(2)` → `read`).
 std::string cleanHypothesis(std::string_view hypothesis);
 
-// `words` as a sentence: a capital first letter and a closing full stop.
-// Empty text stays empty. Only the first letter changes case.
-std::string formatSentence(std::string_view words);
-
 }  // namespace scrivia::platform::linux_
