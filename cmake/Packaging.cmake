@@ -2,8 +2,6 @@
 
 # Release builds ship a stripped binary; the other types keep symbols for debugging.
 target_link_options(scrivia PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
-# Resolve every symbol at start so the whole GOT can be made read-only (Debian's hardening).
-target_link_options(scrivia PRIVATE -Wl,-z,relro,-z,now)
 
 # Debian wants manual pages and changelogs compressed without name or time stamp,
 # so that two builds of the same source give the same bytes.
