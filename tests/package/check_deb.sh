@@ -31,17 +31,14 @@ bin=$work/root/usr/bin/scrivia
 while IFS='|' read -r view pattern what; do
   grep -Eq "$pattern" <<<"$(readelf -W "$view" "$bin")" || fail "binary is not hardened: $what"
 done <<'EOF'
---file-header|Type: +DYN |position-independent (PIE)
 --dynamic|\(FLAGS_1\).* PIE|position-independent (PIE)
 --dynamic|\(FLAGS\).*BIND_NOW|immediate binding (-z now)
 --program-headers|GNU_RELRO|read-only relocations (-z relro)
 --dyn-syms| __stack_chk_fail|stack protector
 --dyn-syms| __[a-z0-9_]+_chk[@ ]|fortified libc calls (_FORTIFY_SOURCE)
 EOF
-
-# The model folder built in, which the binary looks in after the environment's, and the one its
-# manual page names, are the package's own. strace, because -O3 builds the path from immediates,
-# out of sight of `strings`.
+# The model folder built in and the one the manual page names are the package's own. strace,
+# because -O3 builds the path from immediates, out of sight of `strings`.
 models=/usr/share/scrivia/models
 out=$(env -i HOME="$work" XDG_DATA_DIRS="$work" strace -f -o "$work/trace" -e trace=%file "$bin" --list)
 grep -q "\"$models\"" "$work/trace" || fail "the binary does not look in $models"
