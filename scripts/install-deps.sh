@@ -11,7 +11,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   nlohmann-json3-dev libutf8proc-dev libsoxr-dev \
   libpulse-dev pulseaudio pulseaudio-utils \
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
-  dpkg-dev file lintian clang libclang-rt-14-dev \
+  dpkg-dev file lintian strace clang libclang-rt-14-dev \
   wamerican flite sctk python3 python3-pytest python3-jsonschema \
   >/dev/null
 # The Node client's tests; a machine may already have Node.js from elsewhere.

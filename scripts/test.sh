@@ -15,7 +15,7 @@ configure() {  # build folder, options...
     cmake --build "$dir"
 }
 
-configure build
+configure build -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr
 ctest --test-dir build --output-on-failure
 (cd clients/node && npm ci --no-audit --no-fund && npm test)
 (cd clients/python && /usr/bin/python3 -m pytest -q -p no:cacheprovider)  # Debian's python3, which has pytest

@@ -65,14 +65,15 @@ TEST(FrameAssembler, FragmentsAndHolesBecomeWholeBuffersInPlace) {
         std::string got;
         std::size_t at = 0;
         for (const Fragment& fragment : r.fragments) {
-            assembler.consume(fragment.hole ? nullptr : stream.data() + at, fragment.bytes,
-                              [&](const AudioBuffer& buffer) {
-                                  for (std::uint32_t c = 0; c < buffer.channelCount; ++c)
-                                      for (std::uint32_t i = 0; i < buffer.frameLength; ++i)
-                                          got += (got.empty() || got.back() == '|' ? "" : " ") +
-                                                 std::to_string(int(buffer.floatChannelData[c][i]));
-                                  got += '|';
-                              });
+            assembler.consume(
+                fragment.hole ? nullptr : stream.data() + at, fragment.bytes,
+                [&](const AudioBuffer& buffer) {
+                    for (std::uint32_t c = 0; c < buffer.channelCount; ++c)
+                        for (std::uint32_t i = 0; i < buffer.frameLength; ++i)
+                            got.append(got.empty() || got.back() == '|' ? "" : " ")
+                                .append(std::to_string(int(buffer.floatChannelData[c][i])));
+                    got += '|';
+                });
             at += fragment.bytes;
         }
         EXPECT_EQ(got, r.want) << r.channels << " channels, " << r.fragments.size() << " fragments";
