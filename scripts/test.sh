@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, checks the formatting, builds,
-# runs every test through CTest and the Node client's tests, then runs the
+# runs every test through CTest and the Node and Python clients' tests, then runs the
 # unit and Linux-service tests again under ThreadSanitizer and under
 # AddressSanitizer with UndefinedBehaviorSanitizer, and fuzzes the parsers.
 set -euo pipefail
