@@ -32,6 +32,9 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
     return std::unique_ptr<UtteranceDecoder>(new UtteranceDecoder(decoder));
 }
 
+UtteranceDecoder::UtteranceDecoder(ps_decoder_s* decoder)
+    : decoder_(decoder), gate_(cmd_ln_float_r(ps_get_config(decoder), "-samprate")) {}
+
 UtteranceDecoder::~UtteranceDecoder() {
     abandon();
     ps_free(decoder_);
@@ -43,12 +46,18 @@ double UtteranceDecoder::sampleRate() const {
 
 bool UtteranceDecoder::start() {
     lastPartial_.clear();
+    gate_.reset();
+    samplesSearched_ = 0;
     inUtterance_ = ps_start_utt(decoder_) >= 0;
     return inUtterance_;
 }
 
 bool UtteranceDecoder::feed(std::span<const std::int16_t> samples) {
-    return ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE) >= 0;
+    passed_.clear();
+    gate_.admit(samples, passed_);
+    if (passed_.empty()) return true;
+    samplesSearched_ += passed_.size();
+    return ps_process_raw(decoder_, passed_.data(), passed_.size(), FALSE, FALSE) >= 0;
 }
 
 std::optional<std::string> UtteranceDecoder::changedPartial() {
