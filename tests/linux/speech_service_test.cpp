@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -152,7 +153,11 @@ TEST(SpeechService, FindsModelsAndDecodesLikePocketSphinxInOrderUntilCancelled) 
     EXPECT_EQ(got.finished, "ABD");
     EXPECT_EQ(std::count(got.said['C'].begin(), got.said['C'].end(), '\n'), 1) << got.said['C'];
     const auto expected = referenceTexts({first, second});
-    EXPECT_EQ(got.said['A'], "=" + expected[0] + "\n");  // no partials nor punctuation asked for
+    // No partials nor punctuation asked for; the words are PocketSphinx's own,
+    // give or take what the spoken-mark phrases change.
+    const std::string& a = got.said['A'];
+    EXPECT_TRUE(std::regex_match(a, std::regex("=[a-z ]+\n"))) << a;
+    EXPECT_GE(sharedInOrder(expected[0], a), 0.8) << a;
     EXPECT_EQ(got.said['D'], "=\n");
     const std::string& b = got.said['B'];  // plain partials, each new, then a sentence
     EXPECT_TRUE(std::regex_match(b, std::regex("(~[a-z].*\n){2,}=[A-Z].*\\.\n"))) << b;
@@ -193,12 +198,20 @@ TEST(SilenceGate, PassesSpeechWithItsPreRollAndHangover) {
     }
 }
 
-// A long silence reaches no search, and the word after it is heard whole.
-TEST(SpeechService, SkipsSilenceYetHearsTheWordAfterIt) {
+// Marks spoken by a flite voice are heard; a long silence reaches no search,
+// and the word after it is heard whole.
+TEST(SpeechService, HearsSpokenMarksAndSkipsSilenceButNotTheWordAfterIt) {
     const std::string model = "/usr/share/pocketsphinx/model/en-us";
     auto decoder = UtteranceDecoder::load(
         {model + "/en-us", model + "/en-us.lm.bin", model + "/cmudict-en-us.dict"});
-    ASSERT_TRUE(decoder && decoder->start());
+    const std::string said = "please buy bread comma milk and eggs question mark",
+                      wav = "/tmp/scrivia-marks-" + std::to_string(getpid()) + ".wav";
+    ASSERT_EQ(std::system(("flite -voice slt -t '" + said + "' -o " + wav).c_str()), 0);
+    ASSERT_TRUE(decoder && decoder->start() && decoder->feed(readWav(wav)));
+    fs::remove(wav);
+    EXPECT_EQ(decoder->finish(), said);
+
+    ASSERT_TRUE(decoder->start());
     std::minstd_rand random(3);
     Samples room(16000 * 20);  // a quiet room, about -60 dBFS
     for (auto& s : room) s = std::int16_t(int(random() % 121) - 60);

@@ -5,6 +5,7 @@
 
 #include <mutex>
 
+#include "platform/linux/speech/command_phrases.h"
 #include "platform/linux/speech/sphinx_text.h"
 
 namespace scrivia::platform::linux_ {
@@ -29,6 +30,9 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
     ps_decoder_t* decoder = ps_init(config);
     cmd_ln_free_r(config);
     if (decoder == nullptr) return nullptr;
+    // Spoken marks are rare in a model's text: without help "comma" is heard
+    // as "come up". A model without the phrases' words goes without them.
+    addCommandPhrases(decoder, kCommandPhraseWeight);
     return std::unique_ptr<UtteranceDecoder>(new UtteranceDecoder(decoder));
 }
 
