@@ -60,7 +60,7 @@ std::string commandPhrasesArpa(std::string_view phrases) {
     return arpa.str();
 }
 
-bool addCommandPhrases(ps_decoder_t* decoder, double weight) {
+ngram_model_t* withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own, double weight) {
     std::string phrases;
     for (const CommandPhrase& phrase : englishCommandPhrases) {
         const std::string missing(phrase.missingWord);
@@ -73,12 +73,12 @@ bool addCommandPhrases(ps_decoder_t* decoder, double weight) {
             known = known && knows(decoder, word);
         if (known) phrases += std::string(phrase.words) + "\n";
     }
-    if (phrases.empty()) return false;
+    if (phrases.empty()) return own;
 
     // PocketSphinx reads models only from files.
     std::string path = (std::filesystem::temp_directory_path() / "scrivia-phrases-XXXXXX").string();
     const int fd = mkstemp(path.data());
-    if (fd < 0) return false;
+    if (fd < 0) return own;
     const std::string arpa = commandPhrasesArpa(phrases);
     const bool written = write(fd, arpa.data(), arpa.size()) == ssize_t(arpa.size());
     close(fd);
@@ -86,34 +86,23 @@ bool addCommandPhrases(ps_decoder_t* decoder, double weight) {
                                                          NGRAM_ARPA, ps_get_logmath(decoder))
                                       : nullptr;
     unlink(path.c_str());
-    const char* current = ps_get_search(decoder);
-    ngram_model_t* own = current ? ps_get_lm(decoder, current) : nullptr;
-    if (commands == nullptr || own == nullptr) {
-        if (commands) ngram_model_free(commands);
-        return false;
-    }
-    const std::string search = current;
+    if (commands == nullptr) return own;
 
-    ngram_model_retain(own);
     ngram_model_t* models[] = {own, commands};
     char ownName[] = "own", commandsName[] = "commands";
     char* names[] = {ownName, commandsName};
     const float32 weights[] = {float32(1 - weight), float32(weight)};
     ngram_model_t* set = ngram_model_set_init(ps_get_config(decoder), models, names, weights, 2);
-    // Whether the set holds references of its own or took ours differs
-    // between releases; give ours back only when it took its own.
-    for (ngram_model_t* model : models) {
-        if (set == nullptr || otherReferences(model) > (model == own ? 1 : 0)) {
-            ngram_model_free(model);
-        }
+    if (set == nullptr) {
+        ngram_model_free(commands);
+        return own;
     }
-    if (set == nullptr) return false;
-    // Replacing the search by name frees the old one, which the decoder
-    // still points at until the search is chosen again.
-    const bool done =
-        ps_set_lm(decoder, search.c_str(), set) == 0 && ps_set_search(decoder, search.c_str()) == 0;
-    if (otherReferences(set) > 0) ngram_model_free(set);
-    return done;
+    // Whether the set holds references of its own or takes the caller's
+    // differs between releases; give ours back only when it took its own.
+    for (ngram_model_t* model : models) {
+        if (otherReferences(model) > 0) ngram_model_free(model);
+    }
+    return set;
 }
 
 }  // namespace scrivia::platform::linux_

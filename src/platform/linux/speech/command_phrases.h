@@ -7,6 +7,7 @@
 #include <string_view>
 
 struct ps_decoder_s;
+struct ngram_model_s;
 
 namespace scrivia::platform::linux_ {
 
@@ -42,10 +43,11 @@ constexpr double kCommandPhraseWeight = 0.001;
 // certain to follow one another.
 std::string commandPhrasesArpa(std::string_view phrases);
 
-// Interpolates the decoder's language model with one of the phrases whose
-// words its dictionary knows (or learns from the table), giving the phrases
-// `weight` of the probability. False, with the decoder unchanged, when none
-// apply or PocketSphinx refuses.
-bool addCommandPhrases(ps_decoder_s* decoder, double weight);
+// The decoder's language model `own` interpolated with one of the phrases
+// whose words its dictionary knows (or learns from the table), giving the
+// phrases `weight` of the probability. Takes the caller's reference to `own`
+// and gives one to what it returns: `own` itself when no phrase applies or
+// PocketSphinx refuses.
+ngram_model_s* withCommandPhrases(ps_decoder_s* decoder, ngram_model_s* own, double weight);
 
 }  // namespace scrivia::platform::linux_

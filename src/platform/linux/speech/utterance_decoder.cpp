@@ -22,17 +22,34 @@ void silenceSphinxLogging() {
 
 std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files) {
     silenceSphinxLogging();
-    cmd_ln_t* config =
-        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acousticModel.c_str(), "-lm",
-                    files.languageModel.c_str(), "-dict", files.dictionary.c_str(), nullptr);
+    // The language model is set after the decoder is made, so only one search
+    // is ever built: building a second doubles the peak memory.
+    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acousticModel.c_str(),
+                                   "-dict", files.dictionary.c_str(), nullptr);
     if (config == nullptr) return nullptr;
     // The decoder keeps its own reference to the configuration.
     ps_decoder_t* decoder = ps_init(config);
+    ngram_model_t* model = decoder == nullptr
+                               ? nullptr
+                               : ngram_model_read(config, files.languageModel.c_str(), NGRAM_AUTO,
+                                                  ps_get_logmath(decoder));
     cmd_ln_free_r(config);
-    if (decoder == nullptr) return nullptr;
+    if (model == nullptr) {
+        if (decoder != nullptr) ps_free(decoder);
+        return nullptr;
+    }
     // Spoken marks are rare in a model's text: without help "comma" is heard
     // as "come up". A model without the phrases' words goes without them.
-    addCommandPhrases(decoder, kCommandPhraseWeight);
+    model = withCommandPhrases(decoder, model, kCommandPhraseWeight);
+    const bool ready =
+        ps_set_lm(decoder, "dictation", model) == 0 && ps_set_search(decoder, "dictation") == 0;
+    // The search holds a reference of its own or has taken ours, by release.
+    ngram_model_retain(model);
+    if (ngram_model_free(model) > 1) ngram_model_free(model);
+    if (!ready) {
+        ps_free(decoder);
+        return nullptr;
+    }
     return std::unique_ptr<UtteranceDecoder>(new UtteranceDecoder(decoder));
 }
 
