@@ -4,56 +4,15 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <stdexcept>
-
 #include "platform/linux/speech/speech_service.h"
+#include "pumped_run_loop.h"
 #include "support/recordings.h"
 
 namespace {
 
 using namespace scrivia::platform;
 using namespace scrivia::platform::linux_;
-
-// A main loop that each benchmark iteration pumps until its result has come;
-// the program's own loop runs only once. The recogniser only posts.
-class PumpedRunLoop final : public RunLoop {
-  public:
-    void post(std::function<void()> task) override {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
-        posted_.notify_all();
-    }
-    void postAfter(double, std::function<void()>) override { unexpected(); }
-    void scheduleRepeating(double, std::function<void()>) override { unexpected(); }
-    int run() override { unexpected(); }
-    void quit(int) override { unexpected(); }
-
-    // Runs posted tasks until `done` holds; false if nothing came for a minute.
-    bool runUntil(const std::function<bool()>& done) {
-        while (!done()) {
-            std::unique_lock lock(mutex_);
-            if (!posted_.wait_for(lock, std::chrono::minutes(1), [&] { return !tasks_.empty(); }))
-                return false;
-            auto task = std::move(tasks_.front());
-            tasks_.pop_front();
-            lock.unlock();
-            task();
-        }
-        return true;
-    }
-
-  private:
-    [[noreturn]] static void unexpected() {
-        throw std::logic_error("the recogniser only posts to the main loop");
-    }
-
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> tasks_;
-};
+using scrivia::bench::PumpedRunLoop;
 
 const std::string kModel = "/usr/share/pocketsphinx/model/en-us";
 const ModelFiles kEnglish{kModel + "/en-us", kModel + "/en-us.lm.bin",

@@ -5,6 +5,7 @@
 
 #include <mutex>
 
+#include "platform/linux/speech/command_phrases.h"
 #include "platform/linux/speech/sphinx_text.h"
 
 namespace scrivia::platform::linux_ {
@@ -21,16 +22,39 @@ void silenceSphinxLogging() {
 
 std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files) {
     silenceSphinxLogging();
-    cmd_ln_t* config =
-        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acousticModel.c_str(), "-lm",
-                    files.languageModel.c_str(), "-dict", files.dictionary.c_str(), nullptr);
+    // The language model is set after the decoder is made, so only one search
+    // is ever built: building a second doubles the peak memory.
+    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", files.acousticModel.c_str(),
+                                   "-dict", files.dictionary.c_str(), nullptr);
     if (config == nullptr) return nullptr;
     // The decoder keeps its own reference to the configuration.
     ps_decoder_t* decoder = ps_init(config);
+    ngram_model_t* model = decoder == nullptr
+                               ? nullptr
+                               : ngram_model_read(config, files.languageModel.c_str(), NGRAM_AUTO,
+                                                  ps_get_logmath(decoder));
     cmd_ln_free_r(config);
-    if (decoder == nullptr) return nullptr;
+    if (model == nullptr) {
+        if (decoder != nullptr) ps_free(decoder);
+        return nullptr;
+    }
+    // Spoken marks are rare in a model's text: without help "comma" is heard
+    // as "come up". A model without the phrases' words goes without them.
+    model = withCommandPhrases(decoder, model, kCommandPhraseWeight);
+    const bool ready =
+        ps_set_lm(decoder, "dictation", model) == 0 && ps_set_search(decoder, "dictation") == 0;
+    // The search holds a reference of its own or has taken ours, by release.
+    ngram_model_retain(model);
+    if (ngram_model_free(model) > 1) ngram_model_free(model);
+    if (!ready) {
+        ps_free(decoder);
+        return nullptr;
+    }
     return std::unique_ptr<UtteranceDecoder>(new UtteranceDecoder(decoder));
 }
+
+UtteranceDecoder::UtteranceDecoder(ps_decoder_s* decoder)
+    : decoder_(decoder), gate_(cmd_ln_float_r(ps_get_config(decoder), "-samprate")) {}
 
 UtteranceDecoder::~UtteranceDecoder() {
     abandon();
@@ -43,12 +67,18 @@ double UtteranceDecoder::sampleRate() const {
 
 bool UtteranceDecoder::start() {
     lastPartial_.clear();
+    gate_.reset();
+    samplesSearched_ = 0;
     inUtterance_ = ps_start_utt(decoder_) >= 0;
     return inUtterance_;
 }
 
 bool UtteranceDecoder::feed(std::span<const std::int16_t> samples) {
-    return ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE) >= 0;
+    passed_.clear();
+    gate_.admit(samples, passed_);
+    if (passed_.empty()) return true;
+    samplesSearched_ += passed_.size();
+    return ps_process_raw(decoder_, passed_.data(), passed_.size(), FALSE, FALSE) >= 0;
 }
 
 std::optional<std::string> UtteranceDecoder::changedPartial() {

@@ -6,8 +6,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/linux/speech/model_files.h"
+#include "platform/linux/speech/silence_gate.h"
 
 struct ps_decoder_s;
 
@@ -29,8 +31,11 @@ class UtteranceDecoder {
 
     // Opens an utterance; false when PocketSphinx cannot.
     bool start();
-    // Decodes more of the open utterance; false when PocketSphinx fails.
+    // Decodes more of the open utterance, all but its silence; false when
+    // PocketSphinx fails.
     bool feed(std::span<const std::int16_t> samples);
+    // The samples of this utterance that reached the search.
+    std::size_t samplesSearched() const { return samplesSearched_; }
     // The words heard so far, when they differ from the last this utterance
     // reported (an utterance starts with none heard).
     std::optional<std::string> changedPartial();
@@ -40,12 +45,15 @@ class UtteranceDecoder {
     void abandon();
 
   private:
-    explicit UtteranceDecoder(ps_decoder_s* decoder) : decoder_(decoder) {}
+    explicit UtteranceDecoder(ps_decoder_s* decoder);
     std::string hypothesis() const;
 
     ps_decoder_s* const decoder_;
     bool inUtterance_ = false;
     std::string lastPartial_;
+    SilenceGate gate_;
+    std::vector<std::int16_t> passed_;  // what the gate let through, about to be decoded
+    std::size_t samplesSearched_ = 0;
 };
 
 }  // namespace scrivia::platform::linux_

@@ -1,0 +1,108 @@
+#include "platform/linux/speech/command_phrases.h"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <vector>
+
+namespace scrivia::platform::linux_ {
+namespace {
+
+std::vector<std::string> split(std::string_view text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in{std::string(text)};
+    for (std::string part; std::getline(in, part, separator);) {
+        if (!part.empty()) parts.push_back(part);
+    }
+    return parts;
+}
+
+bool knows(ps_decoder_t* decoder, const std::string& word) {
+    char* phones = ps_lookup_word(decoder, word.c_str());
+    ckd_free(phones);
+    return phones != nullptr;
+}
+
+// The references `model` has beyond the one this asks for and gives back.
+int otherReferences(ngram_model_t* model) {
+    ngram_model_retain(model);
+    return ngram_model_free(model) - 1;
+}
+
+}  // namespace
+
+std::string commandPhrasesArpa(std::string_view phrases) {
+    const auto lines = split(phrases, '\n');
+    std::map<std::string, double> unigrams{{"<s>", -99}, {"</s>", -1}};
+    std::map<std::string, std::string> bigrams;  // "first second" -> log10 probability
+    const double each = std::log10(1.0 / double(lines.size()));
+    for (const std::string& line : lines) {
+        const auto words = split(line, ' ');
+        unigrams[words[0]] = each;
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            unigrams.emplace(words[i], -6);  // heard only after the word before it
+            bigrams[words[i - 1] + " " + words[i]] = "0";
+        }
+    }
+    std::ostringstream arpa;
+    arpa << "\\data\\\nngram 1=" << unigrams.size() << "\nngram 2=" << bigrams.size()
+         << "\n\n\\1-grams:\n";
+    for (const auto& [word, probability] : unigrams) arpa << probability << " " << word << " 0\n";
+    arpa << "\n\\2-grams:\n";
+    for (const auto& [pair, probability] : bigrams) arpa << probability << " " << pair << "\n";
+    arpa << "\n\\end\\\n";
+    return arpa.str();
+}
+
+ngram_model_t* withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own, double weight) {
+    std::string phrases;
+    for (const CommandPhrase& phrase : englishCommandPhrases) {
+        const std::string missing(phrase.missingWord);
+        // A model with other phones refuses the word, and so the phrase.
+        if (!missing.empty() && !knows(decoder, missing)) {
+            ps_add_word(decoder, missing.c_str(), std::string(phrase.phones).c_str(), FALSE);
+        }
+        bool known = true;
+        for (const std::string& word : split(phrase.words, ' '))
+            known = known && knows(decoder, word);
+        if (known) phrases += std::string(phrase.words) + "\n";
+    }
+    if (phrases.empty()) return own;
+
+    // PocketSphinx reads models only from files.
+    std::string path = (std::filesystem::temp_directory_path() / "scrivia-phrases-XXXXXX").string();
+    const int fd = mkstemp(path.data());
+    if (fd < 0) return own;
+    const std::string arpa = commandPhrasesArpa(phrases);
+    const bool written = write(fd, arpa.data(), arpa.size()) == ssize_t(arpa.size());
+    close(fd);
+    ngram_model_t* commands = written ? ngram_model_read(ps_get_config(decoder), path.c_str(),
+                                                         NGRAM_ARPA, ps_get_logmath(decoder))
+                                      : nullptr;
+    unlink(path.c_str());
+    if (commands == nullptr) return own;
+
+    ngram_model_t* models[] = {own, commands};
+    char ownName[] = "own", commandsName[] = "commands";
+    char* names[] = {ownName, commandsName};
+    const float32 weights[] = {float32(1 - weight), float32(weight)};
+    ngram_model_t* set = ngram_model_set_init(ps_get_config(decoder), models, names, weights, 2);
+    if (set == nullptr) {
+        ngram_model_free(commands);
+        return own;
+    }
+    // Whether the set holds references of its own or takes the caller's
+    // differs between releases; give ours back only when it took its own.
+    for (ngram_model_t* model : models) {
+        if (otherReferences(model) > 0) ngram_model_free(model);
+    }
+    return set;
+}
+
+}  // namespace scrivia::platform::linux_

@@ -1,0 +1,64 @@
+#include "platform/linux/speech/silence_gate.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace scrivia::platform::linux_ {
+namespace {
+
+std::size_t frames(double seconds, double frameSeconds) {
+    return static_cast<std::size_t>(std::lround(seconds / frameSeconds));
+}
+
+double levelDb(const std::vector<std::int16_t>& frame) {
+    double sum = 0;
+    for (std::int16_t s : frame) sum += double(s) * double(s);
+    return 10 * std::log10(sum / double(frame.size()) / (32768.0 * 32768.0) + 1e-12);
+}
+
+}  // namespace
+
+SilenceGate::SilenceGate(double sampleRate, SilenceGateConfig config)
+    : config_(config),
+      frameSamples_(std::max<std::size_t>(1, std::lround(sampleRate * config.frameSeconds))),
+      preRollFrames_(frames(config.preRollSeconds, config.frameSeconds)),
+      hangoverFrames_(frames(config.hangoverSeconds, config.frameSeconds)),
+      floorDb_(config.quietestDb) {}
+
+void SilenceGate::admit(std::span<const std::int16_t> samples, std::vector<std::int16_t>& passed) {
+    for (std::int16_t sample : samples) {
+        frame_.push_back(sample);
+        if (frame_.size() == frameSamples_) judge(passed);
+    }
+}
+
+void SilenceGate::judge(std::vector<std::int16_t>& passed) {
+    const double level = levelDb(frame_);
+    const bool speech = level > floorDb_ + config_.marginDb;
+    // The floor drops to a quieter room at once and rises to a louder one
+    // slowly, so speech itself barely lifts it.
+    floorDb_ = std::max(config_.quietestDb, std::min(level, floorDb_ + config_.floorRiseDb));
+    if (speech) {
+        for (const auto& held : preRoll_) passed.insert(passed.end(), held.begin(), held.end());
+        preRoll_.clear();
+        hangoverLeft_ = hangoverFrames_;
+    } else if (hangoverLeft_ > 0) {
+        --hangoverLeft_;
+    } else {
+        if (preRollFrames_ > 0) preRoll_.push_back(std::move(frame_));
+        if (preRoll_.size() > preRollFrames_) preRoll_.pop_front();
+        frame_.clear();
+        return;
+    }
+    passed.insert(passed.end(), frame_.begin(), frame_.end());
+    frame_.clear();
+}
+
+void SilenceGate::reset() {
+    frame_.clear();
+    preRoll_.clear();
+    hangoverLeft_ = 0;
+    floorDb_ = config_.quietestDb;
+}
+
+}  // namespace scrivia::platform::linux_
