@@ -167,7 +167,7 @@ std::optional<int> runModelProbe(int argc, char** argv) {
     if (!decoder || !decoder->start()) return 1;
     // A second of silence: some damage shows only once decoding starts.
     const std::vector<std::int16_t> silence(static_cast<std::size_t>(decoder->sampleRate()), 0);
-    if (!decoder->search(silence)) return 1;
+    if (!decoder->feed(silence)) return 1;
     decoder->finish();
     return 0;
 }

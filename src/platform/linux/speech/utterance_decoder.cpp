@@ -34,13 +34,6 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
                                : ngram_model_read(config, files.languageModel.c_str(), NGRAM_AUTO,
                                                   ps_get_logmath(decoder));
     cmd_ln_free_r(config);
-    // A damaged binary model is read with its words missing. PocketSphinx
-    // refuses one without the sentence end, but the set with the phrases
-    // below has one of its own and would hide the damage.
-    if (model != nullptr && ngram_wid(model, "</s>") == ngram_unknown_wid(model)) {
-        ngram_model_free(model);
-        model = nullptr;
-    }
     if (model == nullptr) {
         if (decoder != nullptr) ps_free(decoder);
         return nullptr;
@@ -83,12 +76,9 @@ bool UtteranceDecoder::start() {
 bool UtteranceDecoder::feed(std::span<const std::int16_t> samples) {
     passed_.clear();
     gate_.admit(samples, passed_);
-    return passed_.empty() || search(passed_);
-}
-
-bool UtteranceDecoder::search(std::span<const std::int16_t> samples) {
-    samplesSearched_ += samples.size();
-    return ps_process_raw(decoder_, samples.data(), samples.size(), FALSE, FALSE) >= 0;
+    if (passed_.empty()) return true;
+    samplesSearched_ += passed_.size();
+    return ps_process_raw(decoder_, passed_.data(), passed_.size(), FALSE, FALSE) >= 0;
 }
 
 std::optional<std::string> UtteranceDecoder::changedPartial() {

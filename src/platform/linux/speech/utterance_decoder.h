@@ -34,9 +34,6 @@ class UtteranceDecoder {
     // Decodes more of the open utterance, all but its silence; false when
     // PocketSphinx fails.
     bool feed(std::span<const std::int16_t> samples);
-    // Decodes all of `samples`, silence too: a model's damage may show only
-    // once its search runs, and the model check must get that far.
-    bool search(std::span<const std::int16_t> samples);
     // The samples of this utterance that reached the search.
     std::size_t samplesSearched() const { return samplesSearched_; }
     // The words heard so far, when they differ from the last this utterance
