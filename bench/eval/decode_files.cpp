@@ -15,8 +15,6 @@
 // is the work left after the last sample, not a backlog. With --paced it is
 // appended at the pace a microphone gives it, which the time to the first
 // partial needs; the first partial is timed from the first loud 10 ms.
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -96,6 +94,16 @@ double speechOnset(const Wav& wav) {
     for (double level : levels) loudest = std::max(loudest, level);
     for (std::size_t i = 0; i < levels.size(); ++i) {
         if (levels[i] >= loudest / 10) return double(i) / 100;
+    }
+    return 0;
+}
+
+// The process's peak resident memory. Not getrusage's: Linux carries that
+// over from the process that started this one, here a Python script.
+double peakResidentMib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:")) return std::stod(line.substr(6)) / 1024;
     }
     return 0;
 }
@@ -189,9 +197,6 @@ int main(int argc, char** argv) {
         std::cout << id << " " << double(wav.samples.size()) / wav.rate << " " << f.cpu << " "
                   << f.finalisation << " " << f.firstPartial << "\n";
     }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    std::cout << "load_cpu_seconds " << loadCpu << "\npeak_rss_mib " << usage.ru_maxrss / 1024.0
-              << "\n";
+    std::cout << "load_cpu_seconds " << loadCpu << "\npeak_rss_mib " << peakResidentMib() << "\n";
     return 0;
 }

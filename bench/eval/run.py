@@ -236,11 +236,11 @@ def main():
     driver = f"{args.build}/bench/scrivia_decode_files"
     sets = prepare(out)
 
-    ours, tool, load, rss, tools = {}, {}, 0, 0, Tool(out, args.fresh)
+    ours, tool, load, peaks, tools = {}, {}, 0, {}, Tool(out, args.fresh)
     for name, files in sets.items():
         # Human speech at a microphone's pace, for the time to the first partial.
-        ours[name], load, peak = run_scrivia(driver, out, name, files, paced=name == "human")
-        rss = max(rss, peak)
+        ours[name], load, peaks[name] = run_scrivia(driver, out, name, files,
+                                                     paced=name == "human")
         if name == "synthetic":
             tool[name] = {}
             for voice in VOICES:
@@ -316,7 +316,8 @@ def main():
     row("first partial after speech p50 s", percentile(firsts, 50), None)
     row("first partial after speech p90 s", percentile(firsts, 90), None)
     row("model load CPU s", load, tool_load_cpu)
-    row("peak RSS MiB", rss, tool_rss, "{:.0f}")
+    for name, peak in peaks.items():
+        row(f"peak RSS MiB, {name}", peak, tool_rss, "{:.0f}")
     print("tool: pocketsphinx_continuous -infile, one process per file; its CPU excludes its "
           "model load. It prints no partials and finishes at its own pauses: n/a.")
 

@@ -165,9 +165,12 @@ std::optional<int> runModelProbe(int argc, char** argv) {
     for (int number : {SIGINT, SIGTERM, SIGHUP}) ::signal(number, SIG_IGN);
     auto decoder = UtteranceDecoder::load(ModelFiles{argv[1], argv[2], argv[3]});
     if (!decoder || !decoder->start()) return 1;
-    // A second of silence: some damage shows only once decoding starts.
-    const std::vector<std::int16_t> silence(static_cast<std::size_t>(decoder->sampleRate()), 0);
-    if (!decoder->feed(silence)) return 1;
+    // A second of noise, loud enough that the silence gate passes it: some
+    // damage shows only once decoding starts.
+    std::vector<std::int16_t> noise(static_cast<std::size_t>(decoder->sampleRate()));
+    for (std::size_t i = 0; i < noise.size(); ++i)
+        noise[i] = std::int16_t(int(i * 7919 % 2001) - 1000);
+    if (!decoder->feed(noise)) return 1;
     decoder->finish();
     return 0;
 }

@@ -1,8 +1,10 @@
 #include "platform/linux/speech/utterance_decoder.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "platform/linux/speech/command_phrases.h"
@@ -16,6 +18,22 @@ namespace {
 void silenceSphinxLogging() {
     static std::once_flag once;
     std::call_once(once, [] { err_set_logfp(nullptr); });
+}
+
+// What PocketSphinx's own search refuses: a language model without the end
+// of a sentence, or none of whose first words the dictionary knows. Checked
+// here because the phrases' model would make up for either.
+bool fits(ps_decoder_t* decoder, ngram_model_t* model) {
+    if (ngram_wid(model, "</s>") == ngram_unknown_wid(model)) return false;
+    const auto words =
+        std::int32_t(std::min<std::uint32_t>(ngram_model_get_counts(model)[0], 1000));
+    for (std::int32_t id = 0; id < words; ++id) {
+        const char* word = ngram_word(model, id);
+        char* phones = word == nullptr || word[0] == '<' ? nullptr : ps_lookup_word(decoder, word);
+        ckd_free(phones);
+        if (phones != nullptr) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -34,7 +52,8 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
                                : ngram_model_read(config, files.languageModel.c_str(), NGRAM_AUTO,
                                                   ps_get_logmath(decoder));
     cmd_ln_free_r(config);
-    if (model == nullptr) {
+    if (model == nullptr || !fits(decoder, model)) {
+        if (model != nullptr) ngram_model_free(model);
         if (decoder != nullptr) ps_free(decoder);
         return nullptr;
     }
