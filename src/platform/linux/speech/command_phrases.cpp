@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -40,14 +41,14 @@ int otherReferences(ngram_model_t* model) {
 std::string commandPhrasesArpa(std::string_view phrases) {
     const auto lines = split(phrases, '\n');
     std::map<std::string, double> unigrams{{"<s>", -99}, {"</s>", -1}};
-    std::map<std::string, std::string> bigrams;  // "first second" -> log10 probability
+    std::set<std::string> bigrams;  // "first second", each certain: log10 probability 0
     const double each = std::log10(1.0 / double(lines.size()));
     for (const std::string& line : lines) {
         const auto words = split(line, ' ');
         unigrams[words[0]] = each;
         for (std::size_t i = 1; i < words.size(); ++i) {
             unigrams.emplace(words[i], -6);  // heard only after the word before it
-            bigrams[words[i - 1] + " " + words[i]] = "0";
+            bigrams.insert(words[i - 1] + " " + words[i]);
         }
     }
     std::ostringstream arpa;
@@ -55,7 +56,7 @@ std::string commandPhrasesArpa(std::string_view phrases) {
          << "\n\n\\1-grams:\n";
     for (const auto& [word, probability] : unigrams) arpa << probability << " " << word << " 0\n";
     arpa << "\n\\2-grams:\n";
-    for (const auto& [pair, probability] : bigrams) arpa << probability << " " << pair << "\n";
+    for (const std::string& pair : bigrams) arpa << "0 " << pair << "\n";
     arpa << "\n\\end\\\n";
     return arpa.str();
 }
