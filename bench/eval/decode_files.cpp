@@ -25,6 +25,7 @@
 #include <sstream>
 #include <thread>
 
+#include "formatting/formatter.h"
 #include "platform/linux/speech/speech_service.h"
 #include "pumped_run_loop.h"
 
@@ -169,9 +170,19 @@ Figures decode(SpeechService& service, SpeechRecognizer& recognizer, PumpedRunLo
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--format") == 0) {
+        // Each line of words as scrivia writes it with punctuation off, so
+        // that references and the tool's words are scored like scrivia's text.
+        using namespace scrivia::formatting;
+        const Formatter plain("en_US", loadNameList(Formatter::nameListPath("en_US")),
+                              FormatterConfig{.punctuation = false});
+        for (std::string line; std::getline(std::cin, line);)
+            std::cout << plain.format(line, TextKind::final) << "\n";
+        return 0;
+    }
     const bool paced = argc > 1 && std::strcmp(argv[1], "--paced") == 0;
     if (argc != 3 + int(paced)) {
-        std::cerr << "usage: scrivia_decode_files [--paced] LIST HYPOTHESES\n";
+        std::cerr << "usage: scrivia_decode_files [--paced] LIST HYPOTHESES | --format\n";
         return 2;
     }
     std::ifstream list(argv[1 + int(paced)]);

@@ -221,6 +221,22 @@ def commands(files, hyps):
     return recall, false
 
 
+def same_footing(driver, sets, ours, tool):
+    """scrivia writes numbers as digits and names with capitals even with
+    punctuation off; the references and the tool's words go through the same
+    formatter, and all three are lower-cased, so that only recognition counts."""
+    texts = sorted({ref for files in sets.values() for _, _, ref in files} |
+                   {w for results in tool.values() for w, _ in results.values()})
+    done = subprocess.run([driver, "--format"], input="".join(t + "\n" for t in texts),
+                          check=True, capture_output=True, text=True).stdout.split("\n")
+    written = {t: w.lower() for t, w in zip(texts, done)}
+    for name, files in sets.items():
+        sets[name] = [(uid, path, written[ref]) for uid, path, ref in files]
+        tool[name] = {uid: (written[w], cpu) for uid, (w, cpu) in tool[name].items()}
+        for result in ours[name].values():
+            result["words"] = result["words"].lower()
+
+
 def percentile(values, p):
     values = sorted(values)
     return values[min(len(values) - 1, math.ceil(p / 100 * len(values)) - 1)] if values else 0
@@ -248,6 +264,7 @@ def main():
                                                [f for f in files if f[0].startswith(voice + "-")]))
         else:
             tool[name] = tools.each(files)
+    same_footing(driver, sets, ours, tool)
     if not os.path.exists(f"{out}/tiny.wav"):
         write_samples(f"{out}/tiny.wav", 16000, [0] * 1600)
     tool_load_cpu = tools.run(f"{out}/tiny.wav")["cpu"]
