@@ -192,6 +192,16 @@ TEST(SilenceGate, PassesSpeechWithItsPreRollAndHangover) {
                   Samples(first, first + std::ptrdiff_t(160 * (r.preRoll + r.loud + r.hangover))))
             << r.before << " " << r.loud << " " << r.after;
     }
+    // A noisy room (-41 dBFS) stays noisy from one utterance to the next: once
+    // the floor has climbed to it, the next utterance passes none of it either.
+    SilenceGate gate(16000);
+    Samples fan(16000 * 20), passed;
+    for (std::size_t i = 0; i < fan.size(); ++i) fan[i] = std::int16_t(i % 2 ? 300 : -300);
+    gate.admit(fan, passed);
+    gate.reset();
+    passed.clear();
+    gate.admit(std::span(fan).first(16000 * 5), passed);
+    EXPECT_EQ(passed.size(), 0u);
 }
 
 // Marks spoken by a flite voice are heard; a long silence reaches no search,

@@ -58,7 +58,9 @@ void SilenceGate::reset() {
     frame_.clear();
     preRoll_.clear();
     hangoverLeft_ = 0;
-    floorDb_ = config_.quietestDb;
+    // The noise floor is kept: it belongs to the room, not the utterance. Made
+    // anew, it would let the first seconds of each segment in a noisy room
+    // through to the search while it climbed back.
 }
 
 }  // namespace scrivia::platform::linux_

@@ -28,7 +28,7 @@ class SilenceGate {
     // Appends to `passed` the samples to decode from `samples`, and any held
     // pre-roll that speech in them calls for.
     void admit(std::span<const std::int16_t> samples, std::vector<std::int16_t>& passed);
-    // Forgets what it holds and heard, for a new utterance.
+    // Forgets what it holds and the speech it heard, for a new utterance.
     void reset();
 
   private:
