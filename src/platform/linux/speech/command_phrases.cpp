@@ -24,12 +24,6 @@ std::vector<std::string> split(std::string_view text, char separator) {
     return parts;
 }
 
-bool knows(ps_decoder_t* decoder, const std::string& word) {
-    char* phones = ps_lookup_word(decoder, word.c_str());
-    ckd_free(phones);
-    return phones != nullptr;
-}
-
 // The references `model` has beyond the one this asks for and gives back.
 int otherReferences(ngram_model_t* model) {
     ngram_model_retain(model);
@@ -37,6 +31,12 @@ int otherReferences(ngram_model_t* model) {
 }
 
 }  // namespace
+
+bool dictionaryKnows(ps_decoder_t* decoder, const std::string& word) {
+    char* phones = ps_lookup_word(decoder, word.c_str());
+    ckd_free(phones);
+    return phones != nullptr;
+}
 
 std::string commandPhrasesArpa(std::string_view phrases) {
     const auto lines = split(phrases, '\n');
@@ -66,12 +66,12 @@ ngram_model_t* withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own, dou
     for (const CommandPhrase& phrase : englishCommandPhrases) {
         const std::string missing(phrase.missingWord);
         // A model with other phones refuses the word, and so the phrase.
-        if (!missing.empty() && !knows(decoder, missing)) {
+        if (!missing.empty() && !dictionaryKnows(decoder, missing)) {
             ps_add_word(decoder, missing.c_str(), std::string(phrase.phones).c_str(), FALSE);
         }
         bool known = true;
         for (const std::string& word : split(phrase.words, ' '))
-            known = known && knows(decoder, word);
+            known = known && dictionaryKnows(decoder, word);
         if (known) phrases += std::string(phrase.words) + "\n";
     }
     if (phrases.empty()) return own;

@@ -39,6 +39,9 @@ constexpr CommandPhrase englishCommandPhrases[] = {
 // benchmark: every phrase heard in dictation, the fewest heard in prose.
 constexpr double kCommandPhraseWeight = 0.001;
 
+// Whether the decoder's dictionary has a pronunciation for `word`.
+bool dictionaryKnows(ps_decoder_s* decoder, const std::string& word);
+
 // The phrases' model as ARPA text: each phrase equally likely, its words
 // certain to follow one another.
 std::string commandPhrasesArpa(std::string_view phrases);

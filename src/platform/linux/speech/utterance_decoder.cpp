@@ -1,7 +1,6 @@
 #include "platform/linux/speech/utterance_decoder.h"
 
 #include <pocketsphinx.h>
-#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 
 #include <algorithm>
@@ -29,9 +28,7 @@ bool fits(ps_decoder_t* decoder, ngram_model_t* model) {
         std::int32_t(std::min<std::uint32_t>(ngram_model_get_counts(model)[0], 1000));
     for (std::int32_t id = 0; id < words; ++id) {
         const char* word = ngram_word(model, id);
-        char* phones = word == nullptr || word[0] == '<' ? nullptr : ps_lookup_word(decoder, word);
-        ckd_free(phones);
-        if (phones != nullptr) return true;
+        if (word != nullptr && word[0] != '<' && dictionaryKnows(decoder, word)) return true;
     }
     return false;
 }
