@@ -77,8 +77,19 @@ constexpr SpokenMark marks[] = {
     {"open quote", "\"", Attach::toNext},
     {"close quote", "\"", Attach::toPrevious},
     {"unquote", "\"", Attach::toPrevious},
+    {"end quote", "\"", Attach::toPrevious},
     {"open parenthesis", "(", Attach::toNext},
     {"close parenthesis", ")", Attach::toPrevious},
+    {"open bracket", "[", Attach::toNext},
+    {"close bracket", "]", Attach::toPrevious},
+    // Joined to the words on both sides, spaces and all.
+    {"dash", " \u2013 ", Attach::toNeither},
+    {"hyphen", "-", Attach::toNeither},
+    {"slash", "/", Attach::toNeither},
+    {"at sign", "@", Attach::toNeither},
+    {"ampersand", " & ", Attach::toNeither},
+    {"ellipsis", "\u2026", Attach::toPrevious},
+    {"dot dot dot", "\u2026", Attach::toPrevious},
 };
 
 constexpr SpelledWord fixedSpellings[] = {

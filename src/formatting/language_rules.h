@@ -39,6 +39,13 @@ struct SpelledWord {
     std::string_view written;
 };
 
+// How a word of the tables is said, in the phones of the language's acoustic
+// model, for a recogniser whose dictionary lacks it.
+struct Pronunciation {
+    std::string_view word;
+    std::string_view phones;
+};
+
 // Every table may be empty; empty tables give plain words with a sentence
 // capital and the closing mark.
 struct LanguageRules {
@@ -87,6 +94,14 @@ struct LanguageRules {
     Words usuallyNames;  // held both ways by the list, but a person means the name ("john")
     std::string_view possessive;  // "'s": a name's possessive is the name's
     std::string_view nameListPath;
+    // Titles before a name: "mister brown" is "Mr. Brown".
+    std::span<const SpelledWord> titles = {};
+
+    // What the recogniser needs to hear the words these rules act on: words
+    // its language model seldom predicts ("u.s."), made likely with the marks'
+    // words, and pronunciations its dictionary may lack.
+    Words rareWords = {};
+    std::span<const Pronunciation> pronunciations = {};
 };
 
 // The rules for a locale identifier's language ("en_US", "en-GB", "en"); the
