@@ -2,8 +2,13 @@
 # Builds the Debian package from the build tree given as $1 into a scratch
 # folder, checks its contents with dpkg-deb and lintian, the packaged binary's
 # hardening with readelf and its model folder with strace, and runs its --list.
+# $2 is the build's install prefix: only a build for /usr makes the package.
 set -euo pipefail
 build=$(realpath "$1")
+if [ "${2:-/usr}" != /usr ]; then
+  echo "skipped: this build is for $2; the package is made from a build for /usr"
+  exit 77
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
