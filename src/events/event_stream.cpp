@@ -7,7 +7,7 @@ namespace scrivia::events {
 void EventStream::emit(const Event& event) {
     const bool droppable = event.value("type", "") == "level";
     auto line = jsonLine(event);
-    std::lock_guard lock(outLock);
+    platform::MutexLock lock(outLock);
     if (!ended && line) out.write(std::move(*line), droppable);
 }
 
@@ -18,7 +18,7 @@ void EventStream::fail(const std::string& code, const std::string& message) {
 
 void EventStream::end(int status) {
     {
-        std::lock_guard lock(outLock);
+        platform::MutexLock lock(outLock);
         if (ended) return;
         ended = true;
         if (auto line = jsonLine(endEvent())) out.write(std::move(*line), false);
@@ -28,14 +28,14 @@ void EventStream::end(int status) {
 
 void EventStream::close(int status) {
     {
-        std::lock_guard lock(outLock);
+        platform::MutexLock lock(outLock);
         ended = true;
     }
     runLoop.quit(status);
 }
 
 bool EventStream::hasEnded() {
-    std::lock_guard lock(outLock);
+    platform::MutexLock lock(outLock);
     return ended;
 }
 

@@ -8,7 +8,7 @@ namespace scrivia::platform::linux_ {
 
 OutputWriter::~OutputWriter() {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         quitting_ = true;
     }
     changed_.notify_all();
@@ -17,7 +17,7 @@ OutputWriter::~OutputWriter() {
 
 void OutputWriter::write(std::string line, bool droppable) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (closed_) return;
         // A level is only worth showing while the host keeps up.
         if (droppable && (writing_ || !queue_.empty())) return;
@@ -27,19 +27,19 @@ void OutputWriter::write(std::string line, bool droppable) {
 }
 
 void OutputWriter::setClosedHandler(std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     closedHandler_ = std::move(handler);
 }
 
 void OutputWriter::drain() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return closed_ || (queue_.empty() && !writing_); });
+    MutexLock lock(mutex_);
+    while (!closed_ && (!queue_.empty() || writing_)) changed_.wait(lock);
 }
 
 void OutputWriter::run() {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return quitting_ || !queue_.empty(); });
+        while (!quitting_ && queue_.empty()) changed_.wait(lock);
         if (queue_.empty()) return;
         std::string line = std::move(queue_.front());
         queue_.pop_front();

@@ -11,6 +11,7 @@
 
 #include "platform/linux/system/named_thread.h"
 #include "platform/platform.h"
+#include "platform/thread_safety.h"
 
 namespace scrivia::platform::linux_ {
 
@@ -24,22 +25,22 @@ class OutputWriter final : public platform::Output {
     OutputWriter& operator=(const OutputWriter&) = delete;
 
     // Queues `line`; a droppable one only when nothing is waiting. Any thread.
-    void write(std::string line, bool droppable) override;
-    void setClosedHandler(std::function<void()> handler) override;
+    void write(std::string line, bool droppable) override SCRIVIA_EXCLUDES(mutex_);
+    void setClosedHandler(std::function<void()> handler) override SCRIVIA_EXCLUDES(mutex_);
     // Blocks until every line queued so far is written, or the host is gone.
-    void drain();
+    void drain() SCRIVIA_EXCLUDES(mutex_);
 
   private:
-    void run();
+    void run() SCRIVIA_EXCLUDES(mutex_);
 
     const int fd_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::string> queue_;  // guarded by mutex_, like everything below
-    bool writing_ = false;           // a line is on its way to the host
-    bool closed_ = false;            // the host cannot be written to any more
-    bool quitting_ = false;
-    std::function<void()> closedHandler_;
+    Mutex mutex_;
+    std::condition_variable_any changed_;
+    std::deque<std::string> queue_ SCRIVIA_GUARDED_BY(mutex_);
+    bool writing_ SCRIVIA_GUARDED_BY(mutex_) = false;  // a line is on its way to the host
+    bool closed_ SCRIVIA_GUARDED_BY(mutex_) = false;   // the host cannot be written to any more
+    bool quitting_ SCRIVIA_GUARDED_BY(mutex_) = false;
+    std::function<void()> closedHandler_ SCRIVIA_GUARDED_BY(mutex_);
     std::thread thread_;  // last: it starts once everything above is ready
 };
 

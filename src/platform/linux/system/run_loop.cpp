@@ -30,7 +30,7 @@ void RunLoop::wake() {
 }
 
 void RunLoop::setSignalHandler(std::function<void()> handler) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     signalHandler_ = std::move(handler);
 }
 
@@ -49,7 +49,7 @@ RunLoop::Duration RunLoop::toDuration(double seconds) {
 
 void RunLoop::post(std::function<void()> task) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ready_.push_back(std::move(task));
     }
     wake();
@@ -68,7 +68,7 @@ void RunLoop::scheduleRepeating(double interval, std::function<void()> block) {
 void RunLoop::addTimer(double seconds, double interval, std::function<void()> task) {
     const TimePoint due = std::chrono::steady_clock::now() + toDuration(seconds);
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         timers_.insert(Timer{due, nextOrder_++, toDuration(interval),
                              std::make_shared<std::function<void()>>(std::move(task))});
     }
@@ -96,7 +96,7 @@ void RunLoop::releaseDueTimers(TimePoint now) {
 }
 
 int RunLoop::run() {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     while (!quitStatus_) {
         for (int n = signals_.exchange(0); n > 0 && signalHandler_; --n)
             ready_.push_back(signalHandler_);
@@ -130,7 +130,7 @@ int RunLoop::run() {
 
 void RunLoop::quit(int status) {
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (!quitStatus_) quitStatus_ = status;
     }
     wake();

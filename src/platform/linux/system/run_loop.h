@@ -7,11 +7,11 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 
 #include "platform/platform.h"
+#include "platform/thread_safety.h"
 
 namespace scrivia::platform::linux_ {
 
@@ -24,15 +24,16 @@ class RunLoop final : public platform::RunLoop {
     RunLoop(const RunLoop&) = delete;
     RunLoop& operator=(const RunLoop&) = delete;
 
-    void post(std::function<void()> task) override;
-    void postAfter(double seconds, std::function<void()> task) override;
-    void scheduleRepeating(double interval, std::function<void()> block) override;
+    void post(std::function<void()> task) override SCRIVIA_EXCLUDES(mutex_);
+    void postAfter(double seconds, std::function<void()> task) override SCRIVIA_EXCLUDES(mutex_);
+    void scheduleRepeating(double interval, std::function<void()> block) override
+        SCRIVIA_EXCLUDES(mutex_);
     // Returns once `quit` is called, after the task it is running, if any.
-    int run() override;
-    void quit(int status) override;
+    int run() override SCRIVIA_EXCLUDES(mutex_);
+    void quit(int status) override SCRIVIA_EXCLUDES(mutex_);
 
     // `handler` runs on the loop once for each `signalArrived`.
-    void setSignalHandler(std::function<void()> handler);
+    void setSignalHandler(std::function<void()> handler) SCRIVIA_EXCLUDES(mutex_);
     // ASYNC-SIGNAL-SAFE: counts a signal and wakes the loop; nothing else.
     void signalArrived();
 
@@ -51,20 +52,21 @@ class RunLoop final : public platform::RunLoop {
     };
 
     static Duration toDuration(double seconds);
-    void addTimer(double seconds, double interval, std::function<void()> task);
-    // Moves every timer due by `now` onto the ready queue. Caller holds mutex_.
-    void releaseDueTimers(TimePoint now);
+    void addTimer(double seconds, double interval, std::function<void()> task)
+        SCRIVIA_EXCLUDES(mutex_);
+    // Moves every timer due by `now` onto the ready queue.
+    void releaseDueTimers(TimePoint now) SCRIVIA_REQUIRES(mutex_);
 
     void wake();
 
     const int wakeFd_;
-    std::atomic<int> signals_{0};          // arrived, not yet handed to the handler
-    std::function<void()> signalHandler_;  // set before signals arrive
-    std::mutex mutex_;
-    std::deque<std::function<void()>> ready_;
-    std::set<Timer> timers_;
-    std::uint64_t nextOrder_ = 0;
-    std::optional<int> quitStatus_;
+    std::atomic<int> signals_{0};  // arrived, not yet handed to the handler
+    Mutex mutex_;
+    std::function<void()> signalHandler_ SCRIVIA_GUARDED_BY(mutex_);  // set before signals arrive
+    std::deque<std::function<void()>> ready_ SCRIVIA_GUARDED_BY(mutex_);
+    std::set<Timer> timers_ SCRIVIA_GUARDED_BY(mutex_);
+    std::uint64_t nextOrder_ SCRIVIA_GUARDED_BY(mutex_) = 0;
+    std::optional<int> quitStatus_ SCRIVIA_GUARDED_BY(mutex_);
 };
 
 class Clock final : public platform::Clock {
