@@ -12,12 +12,14 @@
 
 namespace scrivia::platform::linux_ {
 
-class PulseEngine::Lock {
+class SCRIVIA_SCOPED_CAPABILITY PulseEngine::Lock {
   public:
-    explicit Lock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) {
+    // Without a loop there is no audio thread to share with.
+    explicit Lock(PulseEngine& engine) SCRIVIA_ACQUIRE(engine.loopLock_)
+        : mainloop_(engine.mainloop_) {
         if (mainloop_ != nullptr) pa_threaded_mainloop_lock(mainloop_);
     }
-    ~Lock() {
+    ~Lock() SCRIVIA_RELEASE() {
         if (mainloop_ != nullptr) pa_threaded_mainloop_unlock(mainloop_);
     }
     Lock(const Lock&) = delete;
@@ -82,7 +84,7 @@ std::optional<Error> PulseEngine::connect() {
         std::unique_lock lock(started.mutex);
         started.changed.wait(lock, [&] { return started.running; });
     }
-    Lock lock(mainloop_);
+    Lock lock(*this);
     if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY) {
         return std::nullopt;
     }
@@ -98,7 +100,7 @@ std::optional<Error> PulseEngine::connect() {
 
 AudioFormat PulseEngine::inputFormat() {
     if (connect()) return {};
-    Lock lock(mainloop_);
+    Lock lock(*this);
 
     struct Query {
         PulseEngine* engine;
@@ -107,7 +109,7 @@ AudioFormat PulseEngine::inputFormat() {
         bool done = false;
     } query{this, {}, std::nullopt};
     // Waits for the reply; an operation the server dropped ends the wait too.
-    const auto finish = [this](pa_operation* operation, Query& query) {
+    const auto finish = [this](pa_operation* operation, Query& query) SCRIVIA_REQUIRES(loopLock_) {
         if (operation == nullptr) return false;
         waitUntil([&] {
             return query.done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING;
@@ -150,7 +152,7 @@ AudioFormat PulseEngine::inputFormat() {
 }
 
 void PulseEngine::installTap(std::uint32_t bufferSize, AudioFormat format, TapBlock block) {
-    Lock lock(mainloop_);
+    Lock lock(*this);
     bufferSize_ = bufferSize;
     tapFormat_ = format;
     block_ = std::move(block);
@@ -158,14 +160,14 @@ void PulseEngine::installTap(std::uint32_t bufferSize, AudioFormat format, TapBl
 }
 
 void PulseEngine::setStoppedHandler(std::function<void(Error)> handler) {
-    Lock lock(mainloop_);
+    Lock lock(*this);
     stoppedHandler_ = std::move(handler);
 }
 
 void PulseEngine::removeTap() {
     // The read callback runs under this lock, so once we hold it the block is
     // not running, and with it gone it is never called again.
-    Lock lock(mainloop_);
+    Lock lock(*this);
     block_ = nullptr;
 }
 
@@ -176,12 +178,12 @@ void PulseEngine::prepare() {
 
 std::optional<Error> PulseEngine::start() {
     {
-        Lock lock(mainloop_);
+        Lock lock(*this);
         if (running_) return std::nullopt;
         releaseStream();  // one the server ended
     }
     const AudioFormat format = [this] {
-        Lock lock(mainloop_);
+        Lock lock(*this);
         return tapFormat_;
     }();
     const AudioFormat chosen =
@@ -192,12 +194,13 @@ std::optional<Error> PulseEngine::start() {
         return Error{pa_strerror(PA_ERR_NOTSUPPORTED)};
     }
 
-    Lock lock(mainloop_);
+    Lock lock(*this);
     streamRate_ = static_cast<double>(std::lround(chosen.sampleRate));
     streamChannels_ = chosen.channelCount;
     if (!openStream(nullptr)) return contextError();
-    const bool settled = waitUntil([this] {
-        const pa_stream_state_t state = pa_stream_get_state(stream_);
+    // Nothing replaces the stream while start waits: recovery runs only once it has started.
+    const bool settled = waitUntil([stream = stream_] {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
         return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
     });
     if (settled && pa_stream_get_state(stream_) == PA_STREAM_READY) {
@@ -245,7 +248,7 @@ bool PulseEngine::openStream(const char* source) {
 void PulseEngine::stop() {
     if (mainloop_ == nullptr) return;
     {
-        Lock lock(mainloop_);
+        Lock lock(*this);
         running_ = false;
         if (retryTick_ != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(retryTick_);
         retryTick_ = nullptr;

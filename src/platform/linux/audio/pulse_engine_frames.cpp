@@ -11,6 +11,7 @@ void PulseEngine::resetStorage() {
 
 void PulseEngine::onStreamRead(pa_stream* stream, std::size_t, void* engine) {
     auto* self = static_cast<PulseEngine*>(engine);
+    self->loopLock_.assertHeld();  // libpulse calls back with its lock held
     while (pa_stream_readable_size(stream) > 0) {
         const void* data = nullptr;
         std::size_t size = 0;
@@ -18,6 +19,7 @@ void PulseEngine::onStreamRead(pa_stream* stream, std::size_t, void* engine) {
         if (self->frames_) {
             self->frames_->consume(static_cast<const std::uint8_t*>(data), size,
                                    [self](const AudioBuffer& buffer) {
+                                       self->loopLock_.assertHeld();  // called right here
                                        if (self->block_) self->block_(buffer);
                                    });
         }

@@ -23,7 +23,8 @@ timeval fromNow(pa_usec_t delay) {
 
 void PulseEngine::onContextState(pa_context* context, void* engine) {
     auto* self = static_cast<PulseEngine*>(engine);
-    signalLoop(engine);  // start and inputFormat wait for this
+    self->loopLock_.assertHeld();  // libpulse calls back with its lock held
+    signalLoop(engine);            // start and inputFormat wait for this
     if (!self->running_) return;
     const pa_context_state_t state = pa_context_get_state(context);
     if (!PA_CONTEXT_IS_GOOD(state)) return self->lose(self->contextError());
@@ -37,6 +38,7 @@ void PulseEngine::onContextState(pa_context* context, void* engine) {
 
 void PulseEngine::onStreamState(pa_stream* stream, void* engine) {
     auto* self = static_cast<PulseEngine*>(engine);
+    self->loopLock_.assertHeld();  // libpulse calls back with its lock held
     signalLoop(engine);
     if (!self->running_) return;
     const pa_stream_state_t state = pa_stream_get_state(stream);
@@ -50,6 +52,7 @@ void PulseEngine::onStreamState(pa_stream* stream, void* engine) {
 
 void PulseEngine::onStreamMoved(pa_stream* stream, void* engine) {
     auto* self = static_cast<PulseEngine*>(engine);
+    self->loopLock_.assertHeld();  // libpulse calls back with its lock held
     if (!self->running_) return;
     pa_operation* operation = pa_context_get_source_info_by_index(
         self->context_, pa_stream_get_device_index(stream), onSourceInfo, self);
@@ -62,6 +65,7 @@ void PulseEngine::onStreamMoved(pa_stream* stream, void* engine) {
 // got exactly that one (the user's PULSE_SOURCE or the default they set).
 void PulseEngine::onSourceInfo(pa_context*, const pa_source_info* info, int last, void* engine) {
     auto* self = static_cast<PulseEngine*>(engine);
+    self->loopLock_.assertHeld();  // libpulse calls back with its lock held
     if (!self->running_ || last > 0) return;
     if (last < 0 || info == nullptr) return self->lose(self->contextError());
     if (info->monitor_of_sink != PA_INVALID_INDEX && self->chosenSource_ != info->name) {
@@ -85,6 +89,7 @@ void PulseEngine::lose(Error why) {
 void PulseEngine::onRetryTick(pa_mainloop_api* api, pa_time_event* event, const timeval*,
                               void* engine) {
     auto* self = static_cast<PulseEngine*>(engine);
+    self->loopLock_.assertHeld();  // libpulse calls back with its lock held
     if (pa_rtclock_now() >= self->giveUpAt_) return self->giveUp();
     if (!self->attempting_) self->attempt();
     const timeval next = fromNow(kRetryInterval);
