@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_buffer.h"
+
 namespace scrivia::platform {
 
 // Seconds on a monotonic clock. Only differences of two instants mean anything.
@@ -33,12 +35,7 @@ struct AudioFormat {
 
 // One captured buffer, valid only for the duration of the call it is passed to.
 // Samples are non-interleaved 32-bit floats: channels[c][frame].
-struct AudioBuffer {
-    const float* const* floatChannelData = nullptr;  // null when no float samples
-    std::uint32_t frameLength = 0;                   // valid frames per channel
-    std::uint32_t channelCount = 0;
-    double sampleRate = 0;  // hertz of these samples
-};
+using AudioBuffer = audio::AudioBuffer;
 
 // Called on the audio thread, one buffer at a time, never on the main thread.
 using TapBlock = std::function<void(const AudioBuffer&)>;

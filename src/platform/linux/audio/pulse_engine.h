@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/audio/frame_assembler.h"
+#include "audio/frame_assembler.h"
 #include "platform/platform.h"
 #include "platform/thread_safety.h"
 
@@ -111,7 +111,7 @@ class PulseEngine final : public platform::AudioEngine {
     std::uint32_t streamChannels_ SCRIVIA_GUARDED_BY(loopLock_) = 0;
     double streamRate_ SCRIVIA_GUARDED_BY(loopLock_) = 0;
     // The tap's buffers from the stream's fragments.
-    std::optional<FrameAssembler> frames_ SCRIVIA_GUARDED_BY(loopLock_);
+    std::optional<audio::FrameAssembler> frames_ SCRIVIA_GUARDED_BY(loopLock_);
 };
 
 }  // namespace scrivia::platform::linux_

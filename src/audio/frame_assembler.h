@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "platform/platform.h"
+#include "audio/audio_buffer.h"
 
-namespace scrivia::platform::linux_ {
+namespace scrivia::audio {
 
 class FrameAssembler {
   public:
@@ -37,4 +37,4 @@ class FrameAssembler {
     std::size_t partialBytes_ = 0;
 };
 
-}  // namespace scrivia::platform::linux_
+}  // namespace scrivia::audio

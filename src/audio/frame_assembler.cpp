@@ -1,9 +1,9 @@
-#include "platform/linux/audio/frame_assembler.h"
+#include "audio/frame_assembler.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace scrivia::platform::linux_ {
+namespace scrivia::audio {
 
 namespace {
 constexpr std::size_t kSampleBytes = sizeof(float);
@@ -61,4 +61,4 @@ void FrameAssembler::appendFrame(const std::uint8_t* frame,
     deliver(AudioBuffer{channelStarts_.data(), bufferSize_, channels_, sampleRate_});
 }
 
-}  // namespace scrivia::platform::linux_
+}  // namespace scrivia::audio
