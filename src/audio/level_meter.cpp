@@ -2,8 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace scrivia::audio {
+
+std::optional<std::string> LevelMeterConfig::invalid() const {
+    if (!(intervalSeconds >= 0 && std::isfinite(intervalSeconds)))
+        return "intervalSeconds must be a finite number >= 0";
+    if (!(gain > 0 && std::isfinite(gain))) return "gain must be a finite number > 0";
+    return std::nullopt;
+}
+
+LevelMeter::LevelMeter(LevelMeterConfig config) : config(config) {
+    if (auto why = config.invalid()) throw std::invalid_argument(*why);
+}
 
 std::optional<double> LevelMeter::measure(double now, const float* samples, std::uint32_t frames) {
     if (!(now - lastSent > config.intervalSeconds)) return std::nullopt;

@@ -5,17 +5,22 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <string>
 
 namespace scrivia::audio {
 
 struct LevelMeterConfig {
     double intervalSeconds = 0.12;  // a level is reported only after more than this
     double gain = 12.0;             // RMS of speech is small; this spreads it over 0..1
+
+    // What is wrong with these values, naming the field; none when they are usable.
+    std::optional<std::string> invalid() const;
 };
 
 class LevelMeter {
   public:
-    explicit LevelMeter(LevelMeterConfig config = {}) : config(config) {}
+    // Throws std::invalid_argument for a config that is `invalid()`.
+    explicit LevelMeter(LevelMeterConfig config = {});
 
     // The level in hundredths for a buffer of `frames` first-channel samples
     // arriving at `now` (seconds), or nothing when it is too soon after the

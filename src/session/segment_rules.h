@@ -2,11 +2,17 @@
 // touches no platform: instants are plain seconds.
 #pragma once
 
+#include <optional>
+#include <string>
+
 namespace scrivia::session {
 
 struct SegmentRulesConfig {
-    double pauseSeconds = 1.2;    // unchanged text for this long closes the segment
+    double pauseSeconds = 1.2;    // unchanged text for this long closes the segment, > 0
     double maxAgeSeconds = 45.0;  // a segment older than this is closed, or renewed if silent
+
+    // What is wrong with these values, naming the field; none when they are usable.
+    std::optional<std::string> invalid() const;
 };
 
 enum class SegmentVerdict { keep, close, renew };

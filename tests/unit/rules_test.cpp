@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <stdexcept>
 #include <vector>
 
 #include "audio/level_meter.h"
@@ -14,6 +16,9 @@
 namespace scrivia {
 namespace {
 
+using audio::LevelMeter;
+using audio::LevelMeterConfig;
+using session::SegmentRulesConfig;
 using session::SegmentVerdict;
 
 TEST(SegmentRules, Verdicts) {
@@ -35,6 +40,31 @@ TEST(SegmentRules, Verdicts) {
             << r.now << " " << r.lastChange << " " << r.text;
     EXPECT_EQ(session::judgeSegment({.pauseSeconds = 0.4}, 0.4, 0.0, 0.0, true),
               SegmentVerdict::close);
+}
+
+// Each config refuses its bad values and names the field; its defaults pass.
+TEST(Configs, RefuseBadValuesByName) {
+    using Check = std::function<std::optional<std::string>()>;
+    const auto meter = [](LevelMeterConfig c) -> Check { return [c] { return c.invalid(); }; };
+    const auto rules = [](SegmentRulesConfig c) -> Check { return [c] { return c.invalid(); }; };
+    // clang-format off
+    for (const auto& [check, field] : std::initializer_list<std::pair<Check, std::string>>{
+             {meter({}), ""}, {rules({}), ""},
+             {meter({.intervalSeconds = -0.1}), "intervalSeconds"},
+             {meter({.intervalSeconds = NAN}), "intervalSeconds"},
+             {meter({.gain = 0}), "gain"},
+             {meter({.gain = INFINITY}), "gain"},
+             {rules({.pauseSeconds = 0}), "pauseSeconds"},
+             {rules({.pauseSeconds = NAN}), "pauseSeconds"},
+             {rules({.pauseSeconds = 2, .maxAgeSeconds = 1}), "maxAgeSeconds"},
+             {rules({.maxAgeSeconds = INFINITY}), "maxAgeSeconds"},
+         }) {
+        // clang-format on
+        const auto why = check();
+        EXPECT_EQ(why.value_or("").substr(0, field.size()), field) << why.value_or("usable");
+        EXPECT_EQ(why.has_value(), !field.empty()) << field;
+    }
+    EXPECT_THROW(LevelMeter({.gain = -1}), std::invalid_argument);
 }
 
 TEST(ErrorWindow, TheFifthErrorWithinSixSecondsReachesTheLimit) {
