@@ -15,26 +15,29 @@ bool sameLocale(std::string_view a, std::string_view b) {
            });
 }
 
-// The language and region subtags of an underscored identifier (zh_Hant_TW:
-// zh and TW); a region is two letters or three digits.
-std::pair<std::string_view, std::string_view> languageAndRegion(std::string_view identifier) {
-    const std::string_view language = identifier.substr(0, identifier.find('_'));
-    std::string_view rest = identifier.substr(language.size());
+}  // namespace
+
+LocaleParts localeParts(std::string_view identifier) {
+    LocaleParts parts;
+    parts.name = identifier.substr(0, identifier.find_first_of(".@"));
+    parts.language = parts.name.substr(0, parts.name.find_first_of("_-"));
+    std::string_view rest = parts.name.substr(parts.language.size());
     while (!rest.empty()) {
         rest.remove_prefix(1);
-        const std::string_view subtag = rest.substr(0, rest.find('_'));
+        const std::string_view subtag = rest.substr(0, rest.find_first_of("_-"));
         rest.remove_prefix(subtag.size());
         auto all = [&](int (*is)(int)) {
             return std::all_of(subtag.begin(), subtag.end(),
                                [is](char c) { return is(static_cast<unsigned char>(c)) != 0; });
         };
-        if ((subtag.size() == 2 && all(std::isalpha)) || (subtag.size() == 3 && all(std::isdigit)))
-            return {language, subtag};
+        if ((subtag.size() == 2 && all(std::isalpha)) ||
+            (subtag.size() == 3 && all(std::isdigit))) {
+            parts.region = subtag;
+            break;
+        }
     }
-    return {language, {}};
+    return parts;
 }
-
-}  // namespace
 
 std::string dashedIdentifier(std::string_view identifier) {
     std::string result(identifier);
@@ -51,14 +54,14 @@ std::string underscoredIdentifier(std::string_view identifier) {
 std::optional<std::size_t> bestMatch(std::string_view wanted,
                                      const std::vector<std::string>& installed) {
     const std::string want = underscoredIdentifier(wanted);
-    const auto [language, region] = languageAndRegion(want);
+    const auto [name, language, region] = localeParts(want);
     std::optional<std::size_t> sameLanguage;
     std::optional<std::size_t> sameRegion;
     // Sorted, so the first of a kind is the lowest in code point order.
     for (std::size_t i = 0; i < installed.size(); ++i) {
         const std::string locale = underscoredIdentifier(installed[i]);
         if (sameLocale(locale, want)) return i;
-        const auto [otherLanguage, otherRegion] = languageAndRegion(locale);
+        const auto [otherName, otherLanguage, otherRegion] = localeParts(locale);
         if (!sameLocale(otherLanguage, language)) continue;
         if (!sameLanguage) sameLanguage = i;
         if (!sameRegion && !region.empty() && sameLocale(otherRegion, region)) sameRegion = i;

@@ -9,6 +9,16 @@
 
 namespace scrivia::platform {
 
+// The parts of a locale identifier in any of its spellings (en_US, en-US,
+// en_US.UTF-8@euro, zh_Hant_TW): views into it. A region is two letters or
+// three digits; the code set and modifier are left out.
+struct LocaleParts {
+    std::string_view name;      // all but the code set and modifier: "en_US"
+    std::string_view language;  // "en"
+    std::string_view region;    // "US"; empty when there is none
+};
+LocaleParts localeParts(std::string_view identifier);
+
 // Every "_" replaced by "-": the form hosts read.
 std::string dashedIdentifier(std::string_view identifier);
 

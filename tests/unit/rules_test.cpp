@@ -146,9 +146,23 @@ TEST(LocaleMatch, SameIdentifierElseSameRegionElseFirstOfTheLanguage) {
              {"e", "none"},  // a prefix of a language is not the language
              {"fr_FR", "none"},
              {"", "none"},
+             {"en_GB.UTF-8@euro", "en-GB"},  // code set and modifier are no part of it
          }) {
         const auto match = platform::bestMatch(wanted, installed);
         EXPECT_EQ(match ? installed[*match] : "none", served) << wanted;
+    }
+    // name | language | region, from each spelling.
+    for (auto [identifier, want] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"en_US.UTF-8@euro", "en_US|en|US"},
+             {"zh-Hant-TW", "zh-Hant-TW|zh|TW"},
+             {"es_419", "es_419|es|419"},
+             {"fr", "fr|fr|"},
+             {"C.UTF-8", "C|C|"},
+         }) {
+        const auto parts = platform::localeParts(identifier);
+        EXPECT_EQ(std::string(parts.name) + "|" + std::string(parts.language) + "|" +
+                      std::string(parts.region),
+                  want);
     }
 }
 

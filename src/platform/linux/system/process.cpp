@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/linux/system/named_thread.h"
+#include "platform/locale_identifier.h"
 
 namespace scrivia::platform::linux_ {
 
@@ -31,8 +32,7 @@ std::string localeIdentifierFromEnvironment(const char* lcAll, const char* lcMes
     // An empty variable counts as unset, as it does for setlocale.
     const char* chosen = isSet(lcAll) ? lcAll : isSet(lcMessages) ? lcMessages : lang;
     if (!isSet(chosen)) return kFallbackLocale;
-    std::string_view name(chosen);
-    name = name.substr(0, name.find_first_of(".@"));
+    const std::string_view name = localeParts(chosen).name;
     // C.UTF-8 is the C locale too; a path names a locale file, not a language.
     if (name.empty() || name == "C" || name == "POSIX" ||
         name.find('/') != std::string_view::npos) {
