@@ -47,18 +47,26 @@ std::optional<Phrase> readTime(const LanguageRules& r, Words w, std::size_t at) 
     return std::nullopt;
 }
 
-// "nineteen ninety nine", "twenty twenty six", "nineteen oh five".
-std::optional<Phrase> readYear(const LanguageRules& r, Words w, std::size_t at) {
+// A year's first pair ("nineteen" of "nineteen ninety nine").
+std::optional<std::pair<std::uint64_t, std::size_t>> readCentury(const LanguageRules& r, Words w,
+                                                                 std::size_t at) {
     auto first = readPair(r, w, at, false);
     if (!first || first->first < r.yearPairFrom || first->first > r.yearPairTo) return std::nullopt;
-    auto second = readPair(r, w, first->second, true);
+    return first;
+}
+
+// "nineteen ninety nine", "twenty twenty six", "nineteen oh five".
+std::optional<Phrase> readYear(const LanguageRules& r, Words w, std::size_t at) {
+    auto first = readCentury(r, w, at);
+    auto second = first ? readPair(r, w, first->second, true) : std::nullopt;
     if (!second) return std::nullopt;
     return Phrase{std::to_string(first->first * 100 + second->first), second->second};
 }
 
-// "the nineteen nineties" → 1990s, "the nineteen hundreds" → 1900s.
+// "the nineteen nineties" → 1990s, "the nineteen hundreds" → 1900s; not "ten
+// twenties" (banknotes).
 std::optional<Phrase> readDecade(const LanguageRules& r, Words w, std::size_t at) {
-    auto first = readPair(r, w, at, false);
+    auto first = readCentury(r, w, at);
     if (!first || first->second >= w.size()) return std::nullopt;
     auto decade = valueOf(r.decades, w[first->second]);
     if (!decade) return std::nullopt;
