@@ -53,9 +53,11 @@ struct Pronunciation {
     std::string_view phones;
 };
 
+// The marks a text may end with when a language names none.
+inline constexpr std::string_view defaultClosers[] = {".", "?", "!", ":", ";", ","};
+
 // Every table may be empty; empty tables give plain words with a sentence
 // capital and the closing mark.
-inline constexpr std::string_view defaultClosers[] = {".", "?", "!", ":", ";", ","};
 
 struct LanguageRules {
     // Numbers. Units hold zero to nine, teens ten to nineteen.
@@ -75,7 +77,7 @@ struct LanguageRules {
     std::uint64_t yearPairFrom = 0, yearPairTo = 0;
     std::uint64_t lastHour = 12;  // hours of times with minutes or a clock word
     std::string_view timeSeparator = ":";
-    // Empty: ordinals stay words.
+    // Ordinals in digits take these ("21st"); none: ordinals stay words.
     std::span<const OrdinalSuffix> ordinalSuffixes = {};
     // A year's first pair before one of these is a decade or a century ("the
     // nineteen nineties"), written with `decadeSuffix` ("1990s").
@@ -107,7 +109,7 @@ struct LanguageRules {
     std::string_view sentenceEnds = ".?!\n";  // a capital follows these
     std::string_view closingMark = ".";       // ends a final, unless it ends with one
     Words closedBy = defaultClosers;          // of these already; said twice, written once
-    // Closing marks a final's closing mark goes inside: `"hello."`.
+    // A closing mark that a final's closing mark goes inside: `"hello."`.
     std::string_view closingMarkInside = {};
 
     // Words always written one way ("i" → "I"), and words a name never takes
