@@ -30,6 +30,13 @@ constexpr NumberWord tenOrdinals[] = {{"twentieth", 20}, {"thirtieth", 30}, {"fo
                                       {"eightieth", 80}, {"ninetieth", 90}};
 constexpr NumberWord scaleOrdinals[] = {
     {"hundredth", 100}, {"thousandth", 1000}, {"millionth", 1000000}};
+constexpr OrdinalSuffix ordinalSuffixes[] = {
+    {100, 11, 13, "th"}, {10, 1, 1, "st"}, {10, 2, 2, "nd"}, {10, 3, 3, "rd"}, {10, 0, 9, "th"}};
+// After a year's first pair: "the nineteen nineties", "the nineteen hundreds".
+// Not "tens": "twenty tens" are banknotes as often as a decade.
+constexpr NumberWord decades[] = {{"hundreds", 0},   {"twenties", 20}, {"thirties", 30},
+                                  {"forties", 40},   {"fifties", 50},  {"sixties", 60},
+                                  {"seventies", 70}, {"eighties", 80}, {"nineties", 90}};
 // "a hundred" and "a thousand" are numbers; "a million" stays words ("a million thanks").
 constexpr SV oneScales[] = {"hundred", "thousand"};
 
@@ -55,7 +62,9 @@ constexpr SV monthVerbSubjects[] = {"i",    "you", "he",   "she",  "it",    "we"
 // "the period", "a new line", "this comma": a determiner makes any mark a noun.
 constexpr SV markNounMakers[] = {"a",    "an",    "the", "this",    "that",  "these", "those",
                                  "each", "every", "any", "another", "one",   "my",    "your",
-                                 "his",  "her",   "its", "our",     "their", "no",    "same"};
+                                 "his",  "her",   "its", "our",     "their", "same"};
+// "no" is also the answer: "the answer is no period".
+constexpr SV nounMakersBeforeMore[] = {"no"};
 // "period" is also a stretch of time or a lesson; these make it one.
 constexpr SV periodNounMakers[] = {
     "long",   "short",    "brief",   "trial",      "grace",      "waiting",   "cooling", "whole",
@@ -75,6 +84,7 @@ constexpr SpokenMark marks[] = {
     {"new line", "\n", Attach::toNeither},
     {"new paragraph", "\n\n", Attach::toNeither},
     {"open quote", "\"", Attach::toNext},
+    {"quote", "\"", Attach::toNext},
     {"close quote", "\"", Attach::toPrevious},
     {"unquote", "\"", Attach::toPrevious},
     {"end quote", "\"", Attach::toPrevious},
@@ -91,6 +101,9 @@ constexpr SpokenMark marks[] = {
     {"ellipsis", "\u2026", Attach::toPrevious},
     {"dot dot dot", "\u2026", Attach::toPrevious},
 };
+
+constexpr SV openOnlyWhenClosed[] = {"quote"};
+constexpr SV closedBy[] = {".", "?", "!", ":", ";", ",", "\u2026"};
 
 constexpr SpelledWord fixedSpellings[] = {
     {"i", "I"}, {"i'm", "I'm"}, {"i've", "I've"}, {"i'll", "I'll"}, {"i'd", "I'd"}};
@@ -136,8 +149,9 @@ const LanguageRules& englishRules() {
         // "two thousand" is a count, written 2000 like any number under 10,000.
         .yearPairFrom = 13,
         .yearPairTo = 20,
-        .ordinalSuffixes = {"th", "st", "nd", "rd", "th", "th", "th", "th", "th", "th"},
-        .teenOrdinalSuffix = "th",  // 11th, 12th, 13th
+        .ordinalSuffixes = ordinalSuffixes,
+        .decades = decades,
+        .decadeSuffix = "s",
         .currencies = currencies,
         .percents = percents,
         .subunits = subunits,
@@ -149,6 +163,10 @@ const LanguageRules& englishRules() {
         .dayOfMonth = "of",
         .marks = marks,
         .markNounMakers = markNounMakers,
+        .nounMakersBeforeMore = nounMakersBeforeMore,
+        .openOnlyWhenClosed = openOnlyWhenClosed,
+        .closedBy = closedBy,
+        .closingMarkInside = "\"",  // American style: `he said "hello."`
         .fixedSpellings = fixedSpellings,
         .neverAfterName = neverAfterName,
         .usuallyNames = usuallyNames,

@@ -77,6 +77,12 @@ void writeNames(const LanguageRules& r, const NameList* names, std::vector<Piece
     }
 }
 
+// Whether `text` ends with one of `marks`.
+bool endsWithOne(std::string_view text, Words marks) {
+    return std::any_of(marks.begin(), marks.end(),
+                       [&](std::string_view m) { return !m.empty() && text.ends_with(m); });
+}
+
 std::string assemble(const LanguageRules& r, const std::vector<Piece>& pieces, bool punctuation,
                      TextKind kind, bool continuesSentence) {
     std::string text;
@@ -87,7 +93,11 @@ std::string assemble(const LanguageRules& r, const std::vector<Piece>& pieces, b
             if (p.attach == Attach::toNext && space) text += ' ';
             text += p.text;
             space = p.attach == Attach::toPrevious;
-            capital = capital || r.sentenceEnds.find(p.text.back()) != std::string_view::npos;
+            if (r.sentenceEnds.find(p.text.back()) != std::string_view::npos) {
+                capital = true;
+            } else if (contains(r.closedBy, p.text)) {
+                capital = false;  // ", was it": the sentence goes on
+            }
             continue;
         }
         if (space) text += ' ';
@@ -96,10 +106,16 @@ std::string assemble(const LanguageRules& r, const std::vector<Piece>& pieces, b
         space = true;
     }
     if (punctuation && kind == TextKind::final) {
-        // Before any closing line feeds, which the caller trims.
-        const auto last = text.find_last_not_of('\n');
-        if (last != std::string::npos && r.closedBy.find(text[last]) == std::string_view::npos)
-            text.insert(last + 1, r.closingMark);
+        // Before any closing line feeds and spaces, which the caller trims,
+        // and inside a closing quote.
+        std::string_view body(text.data(), text.find_last_not_of(" \n") + 1);
+        const auto inside = r.closingMarkInside;
+        const auto before = body.substr(0, body.size() - std::min(body.size(), inside.size()));
+        if (!inside.empty() && body.ends_with(inside) && !before.empty() &&
+            !before.ends_with(' ') && !before.ends_with(inside))  // not an opening or empty quote
+            body = before;
+        if (!body.empty() && !endsWithOne(body, r.closedBy))
+            text.insert(body.size(), r.closingMark);
     }
     return text;
 }
@@ -108,7 +124,11 @@ std::string assemble(const LanguageRules& r, const std::vector<Piece>& pieces, b
 
 Formatter::Formatter(std::string_view localeIdentifier, std::shared_ptr<const NameList> names,
                      FormatterConfig config)
-    : rules_(rulesFor(localeIdentifier)),
+    : Formatter(rulesFor(localeIdentifier), std::move(names), config) {}
+
+Formatter::Formatter(const LanguageRules& rules, std::shared_ptr<const NameList> names,
+                     FormatterConfig config)
+    : rules_(rules),
       // A language without a word list of its own has no use for another's.
       names_(rules_.nameListPath.empty() ? nullptr : std::move(names)),
       config_(config) {}

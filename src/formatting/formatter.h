@@ -29,6 +29,9 @@ class Formatter {
     // null: names then stay as heard.
     Formatter(std::string_view localeIdentifier, std::shared_ptr<const NameList> names,
               FormatterConfig config = {});
+    // A language's tables given directly; `rules` outlives the formatter.
+    Formatter(const LanguageRules& rules, std::shared_ptr<const NameList> names,
+              FormatterConfig config = {});
 
     // `words`: lower-case words one space apart. `continuesSentence`: the
     // previous final of the run ended with "," ";" or ":", so the text starts

@@ -27,6 +27,13 @@ struct SpokenMark {
     Words alsoNounAfter = {};  // besides `LanguageRules::markNounMakers`
 };
 
+// The suffix of an ordinal written in digits: the first row where
+// `n % modulus` (modulus 0: n itself) lies in [from, to] gives it ("21st", "12th").
+struct OrdinalSuffix {
+    std::uint64_t modulus, from, to;
+    std::string_view suffix;
+};
+
 // A word written after a number: `prefix` for money ("$25"), else `suffix`.
 struct UnitWord {
     std::string_view word;
@@ -46,8 +53,12 @@ struct Pronunciation {
     std::string_view phones;
 };
 
+// The marks a text may end with when a language names none.
+inline constexpr std::string_view defaultClosers[] = {".", "?", "!", ":", ";", ","};
+
 // Every table may be empty; empty tables give plain words with a sentence
 // capital and the closing mark.
+
 struct LanguageRules {
     // Numbers. Units hold zero to nine, teens ten to nineteen.
     std::span<const NumberWord> units, teens, tens, scales;
@@ -62,15 +73,21 @@ struct LanguageRules {
     std::uint64_t digitsFrom = 10;    // smaller numbers stay words unless they carry a unit
     // A round multiple of a scale this large keeps its word ("2 million").
     std::uint64_t wordScalesFrom = 1000000;
-    std::uint64_t yearPairFrom = 13, yearPairTo = 20;  // first pairs of years spoken as two pairs
+    // First pairs of years spoken as two pairs ("nineteen ninety nine"); 0 to 0: none.
+    std::uint64_t yearPairFrom = 0, yearPairTo = 0;
     std::uint64_t lastHour = 12;  // hours of times with minutes or a clock word
     std::string_view timeSeparator = ":";
-    std::string_view ordinalSuffixes[10];  // by the last digit
-    std::string_view teenOrdinalSuffix;    // 10th to 19th of every hundred
+    // Ordinals in digits take these ("21st"); none: ordinals stay words.
+    std::span<const OrdinalSuffix> ordinalSuffixes = {};
+    // A year's first pair before one of these is a decade or a century ("the
+    // nineteen nineties"), written with `decadeSuffix` ("1990s").
+    std::span<const NumberWord> decades = {};
+    std::string_view decadeSuffix = {};
 
     // Words after a number.
     std::span<const UnitWord> currencies, percents;
-    Words subunits;                          // "cents" after a currency amount
+    Words subunits;  // "cents" after a currency amount; with them, cents may be said
+                     // short ("two dollars fifty")
     std::span<const SpelledWord> dayHalves;  // "a.m." → "AM", after a time
     Words clockWords;                        // "o'clock", kept as words after the hour
     Words timeIntroducers;  // words after which "eight thirty" is a time ("at eight thirty")
@@ -82,10 +99,18 @@ struct LanguageRules {
 
     // Spoken punctuation; where phrases share a start, the longest heard wins.
     std::span<const SpokenMark> marks;
-    Words markNounMakers;                     // "a new line", "the period": the words stay
+    Words markNounMakers;  // "a new line", "the period": the words stay
+    // Make a mark's words a noun only when more words follow: "no period of
+    // rest", but "the answer is no period".
+    Words nounMakersBeforeMore = {};
+    // Opening marks that are marks only when their closing mark follows: a
+    // lone "quote" stays a word.
+    Words openOnlyWhenClosed = {};
     std::string_view sentenceEnds = ".?!\n";  // a capital follows these
     std::string_view closingMark = ".";       // ends a final, unless it ends with one
-    std::string_view closedBy = ".?!:;,";     // of these already
+    Words closedBy = defaultClosers;          // of these already; said twice, written once
+    // A closing mark that a final's closing mark goes inside: `"hello."`.
+    std::string_view closingMarkInside = {};
 
     // Words always written one way ("i" → "I"), and words a name never takes
     // as its second part ("john will" is not "John Will").

@@ -161,9 +161,13 @@ std::string written(const LanguageRules& r, const SpokenNumber& n) {
     std::string text = digits(r, n.value);
     if (!n.decimals.empty()) text.append(r.decimalMark).append(n.decimals);
     if (n.ordinal) {
-        const auto lastTwo = n.value % 100;
-        text +=
-            lastTwo >= 10 && lastTwo <= 19 ? r.teenOrdinalSuffix : r.ordinalSuffixes[n.value % 10];
+        for (const OrdinalSuffix& s : r.ordinalSuffixes) {
+            const auto rest = s.modulus == 0 ? n.value : n.value % s.modulus;
+            if (rest >= s.from && rest <= s.to) {
+                text += s.suffix;
+                break;
+            }
+        }
     }
     if (!n.scaleWord.empty()) text.append(" ").append(n.scaleWord);
     return text;

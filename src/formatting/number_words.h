@@ -12,11 +12,11 @@
 namespace scrivia::formatting {
 
 struct SpokenNumber {
-    std::size_t end = 0;         // one past its last word
-    std::uint64_t value = 0;     // the whole part
-    std::string decimals;        // digits after the decimal word ("three point five")
-    bool ordinal = false;        // "twenty first"
-    std::string_view scaleWord;  // kept as a word: "two million" → 2 million
+    std::size_t end = 0;              // one past its last word
+    std::uint64_t value = 0;          // the whole part
+    std::string decimals = {};        // digits after the decimal word ("three point five")
+    bool ordinal = false;             // "twenty first"
+    std::string_view scaleWord = {};  // kept as a word: "two million" → 2 million
 };
 
 // The number that starts at `words[at]`, if one does. It reads as far as

@@ -18,30 +18,66 @@ std::size_t matchLength(const std::vector<Piece>& pieces, std::size_t at, std::s
     return count;
 }
 
+struct Match {
+    const SpokenMark* mark = nullptr;
+    std::size_t length = 0;
+};
+
+// The longest mark spelled from `at`, if any.
+Match markAt(const LanguageRules& r, const std::vector<Piece>& pieces, std::size_t at) {
+    Match found;
+    for (const SpokenMark& mark : r.marks) {
+        const auto n = matchLength(pieces, at, mark.words);
+        if (n > found.length) found = {&mark, n};
+    }
+    return found;
+}
+
+// Whether the words before a mark make it a noun ("the colon", "a long
+// period", "no period of rest").
+bool isNoun(const LanguageRules& r, const std::vector<Piece>& pieces,
+            const std::vector<Piece>& done, std::size_t at, const Match& m) {
+    const std::string_view before = done.empty() ? std::string_view{} : done.back().text;
+    if (contains(r.markNounMakers, before) || contains(m.mark->alsoNounAfter, before)) return true;
+    const std::size_t next = at + m.length;
+    return contains(r.nounMakersBeforeMore, before) && next < pieces.size() &&
+           !markAt(r, pieces, next).mark;
+}
+
+// Whether the opening mark `m` at `at` has its closing mark later on, before
+// it opens again.
+bool closedLater(const LanguageRules& r, const std::vector<Piece>& pieces, std::size_t at,
+                 const Match& m) {
+    for (std::size_t j = at + m.length; j < pieces.size();) {
+        const Match next = markAt(r, pieces, j);
+        if (next.mark && next.mark->mark == m.mark->mark)
+            return next.mark->attach == Attach::toPrevious;
+        j += next.mark ? next.length : 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::vector<Piece> markPieces(const LanguageRules& r, std::vector<Piece> pieces) {
     std::vector<Piece> result;
     result.reserve(pieces.size());
     for (std::size_t i = 0; i < pieces.size();) {
-        const SpokenMark* found = nullptr;
-        std::size_t length = 0;
-        for (const SpokenMark& mark : r.marks) {
-            const auto n = matchLength(pieces, i, mark.words);
-            if (n > length) {
-                found = &mark;
-                length = n;
-            }
-        }
-        const std::string_view before = result.empty() ? std::string_view{} : result.back().text;
-        if (found && (contains(r.markNounMakers, before) || contains(found->alsoNounAfter, before)))
-            found = nullptr;
-        if (!found) {
+        Match found = markAt(r, pieces, i);
+        if (found.mark && (isNoun(r, pieces, result, i, found) ||
+                           (contains(r.openOnlyWhenClosed, found.mark->words) &&
+                            !closedLater(r, pieces, i, found))))
+            found = {};
+        if (!found.mark) {
             result.push_back(std::move(pieces[i++]));
             continue;
         }
-        result.push_back({std::string(found->mark), Piece::Kind::mark, found->attach});
-        i += length;
+        i += found.length;
+        // "comma comma", "question mark period": the first stands.
+        if (!result.empty() && result.back().kind == Piece::Kind::mark &&
+            contains(r.closedBy, result.back().text) && contains(r.closedBy, found.mark->mark))
+            continue;
+        result.push_back({std::string(found.mark->mark), Piece::Kind::mark, found.mark->attach});
     }
     return result;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "formatting/formatter.h"
+#include "formatting/language_rules.h"
 
 namespace scrivia::formatting {
 namespace {
@@ -52,6 +53,16 @@ TEST(Formatter, SpokenWordsToText) {
         {"john smith will drive john's car to the smith", "John Smith will drive John's car to the smith.", "John Smith will drive John's car to the smith", "John Smith will drive John's car to the smith"},
         {"i told john about paris", "I told john about paris.", "I told john about paris", "I told john about paris", noList},
         {"thank you for the flowers", "thank you for the flowers.", "thank you for the flowers", "thank you for the flowers", continues},
+        // Money said short, decades, quotes, doubled and leading marks, the newer marks.
+        {"it costs a dollar fifty or two dollars fifty", "It costs $1.50 or $2.50.", "It costs $1.50 or $2.50", "it costs $1.50 or $2.50"},
+        {"five euros twenty and three dollars and five cents not a dollar", "€5.20 and $3.05 not a dollar.", "€5.20 and $3.05 not a dollar", "€5.20 and $3.05 not a dollar"},
+        {"the nineteen nineties and the nineteen hundreds not the nineties", "The 1990s and the 1900s not the nineties.", "The 1990s and the 1900s not the nineties", "the 1990s and the 1900s not the nineties"},
+        {"he said quote hello unquote so i quote you quote wow end quote", "He said \"hello\" so I quote you \"wow.\"", "He said \"hello\" so I quote you \"wow\"", "he said quote hello unquote so I quote you quote wow end quote"},
+        {"hello comma comma world question mark period", "Hello, world?", "Hello, world?", "hello comma comma world question mark period"},
+        {"no period of rest or the colon the answer is no period", "No period of rest or the colon the answer is no.", "No period of rest or the colon the answer is no.", "no period of rest or the colon the answer is no period"},
+        {"comma was it", ", was it.", ", was it", "comma was it"},
+        {"question mark was it", "? Was it.", "? Was it", "question mark was it"},
+        {"add a dash of salt dash ten hyphen twenty and slash or the slash open bracket me at sign home close bracket ampersand friends dot dot dot", "Add a dash of salt – 10-20 and/or the slash [me@home] & friends…", "Add a dash of salt – 10-20 and/or the slash [me@home] & friends…", "add a dash of salt dash 10 hyphen 20 and slash or the slash open bracket me at sign home close bracket ampersand friends dot dot dot"},
         {"été twenty one i", "Été twenty one i.", "Été twenty one i", "été twenty one i", french},
     }) {
         // clang-format on
@@ -66,6 +77,19 @@ TEST(Formatter, SpokenWordsToText) {
     EXPECT_EQ(Formatter::nameListPath("en-GB"), "/usr/share/dict/american-english");
     EXPECT_EQ(Formatter::nameListPath("fr_FR"), "");
     EXPECT_EQ(loadNameList("/nonexistent/words"), nullptr);
+}
+
+// A language that is only its tables, unshipped: no ordinal suffixes (ordinals
+// stay words), no year pairs, no "and" inside numbers.
+TEST(Formatter, ALanguageIsItsTables) {
+    const NumberWord units[] = {{"five", 5}, {"nine", 9}}, teens[] = {{"nineteen", 19}},
+                     tens[] = {{"twenty", 20}, {"ninety", 90}}, hundred[] = {{"hundred", 100}},
+                     first[] = {{"first", 1}};
+    LanguageRules r{};
+    r.units = units, r.teens = teens, r.tens = tens, r.scales = hundred, r.unitOrdinals = first;
+    const auto said = "the twenty first of nineteen ninety nine is five hundred and five";
+    EXPECT_EQ(Formatter(r, nullptr).format(said, TextKind::final),
+              "The twenty first of 19 99 is 500 and five.");
 }
 
 }  // namespace
