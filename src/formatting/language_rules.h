@@ -87,15 +87,21 @@ struct LanguageRules {
     std::string_view closingMark = ".";       // ends a final, unless it ends with one
     std::string_view closedBy = ".?!:;,";     // of these already
 
-    // Words always written one way ("i" → "I"), and words a name never takes
-    // as its second part ("john will" is not "John Will").
+    // Words always written one way ("i" → "I"). Words the list holds both ways
+    // that never name anyone after a name or a title ("john will", "the doctor
+    // will"), and words that do after a title but not after a name ("mister
+    // brown", "john brown shoes").
     std::span<const SpelledWord> fixedSpellings;
+    Words notNames = {};
     Words neverAfterName;
     Words usuallyNames;  // held both ways by the list, but a person means the name ("john")
     std::string_view possessive;  // "'s": a name's possessive is the name's
     std::string_view nameListPath;
     // Titles before a name: "mister brown" is "Mr. Brown".
     std::span<const SpelledWord> titles = {};
+    // A month after these is the month ("last march"); after one that is also
+    // in `monthVerbSubjects` ("this may be") only when no word follows it.
+    Words monthTimeWords = {};
 
     // What the recogniser needs to hear the words these rules act on: words
     // its language model seldom predicts ("u.s."), made likely with the marks'

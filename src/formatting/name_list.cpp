@@ -51,6 +51,17 @@ std::string lowerCase(std::string_view word) {
     return result;
 }
 
+std::string withCapital(std::string_view word) {
+    utf8proc_int32_t first = 0;
+    const auto length = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(word.data()),
+                                         static_cast<utf8proc_ssize_t>(word.size()), &first);
+    if (length <= 0) return std::string(word);
+    utf8proc_uint8_t encoded[4];
+    const auto size = utf8proc_encode_char(utf8proc_toupper(first), encoded);
+    std::string text(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size));
+    return text.append(word.substr(static_cast<std::size_t>(length)));
+}
+
 NameList::NameList(std::string_view lines) {
     eachLine(lines, [&](std::string_view line) {
         if (line.size() > UINT16_MAX || !hasUpperCase(line)) return;

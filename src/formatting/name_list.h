@@ -49,4 +49,7 @@ std::shared_ptr<const NameList> loadNameList(const std::string& path);
 // `word` in lower case, letter by letter (UTF-8; other bytes unchanged).
 std::string lowerCase(std::string_view word);
 
+// `word` with its first letter a capital; bytes that are not UTF-8 stay as they are.
+std::string withCapital(std::string_view word);
+
 }  // namespace scrivia::formatting

@@ -50,6 +50,12 @@ TEST(Formatter, SpokenWordsToText) {
         {"from ten fifteen to eleven with two twenty dollar bills", "From 10:15 to 11 with two $20 bills.", "From 10:15 to 11 with two $20 bills", "from 10:15 to 11 with two $20 bills"},
         // Names: only-capitalised words, both-ways words after a name, possessives.
         {"john smith will drive john's car to the smith", "John Smith will drive John's car to the smith.", "John Smith will drive John's car to the smith", "John Smith will drive John's car to the smith"},
+        // Titles, dotted short forms, months after a time word.
+        {"mister brown is here", "Mr. Brown is here.", "Mr. Brown is here", "Mr. Brown is here"},
+        {"ask doctor smith's missus jones the doctor said a doctor who doctor the numbers", "Ask Dr. Smith's Mrs. Jones the doctor said a doctor who doctor the numbers.", "Ask Dr. Smith's Mrs. Jones the doctor said a doctor who doctor the numbers", "ask Dr. Smith's Mrs. Jones the doctor said a doctor who doctor the numbers"},
+        {"the u.s. economy e.g. in d.c. at eight p.m.", "The U.S. economy e.g. in D.C. at 8 PM.", "The U.S. economy e.g. in D.C. at 8 PM", "the U.S. economy e.g. in D.C. at 8 PM"},
+        {"she moved to the u.k.", "She moved to the U.K.", "She moved to the U.K.", "she moved to the U.K."},
+        {"we march in march and this may be late this may", "We march in March and this may be late this May.", "We march in March and this may be late this May", "we march in March and this may be late this May"},
         {"i told john about paris", "I told john about paris.", "I told john about paris", "I told john about paris", noList},
         {"thank you for the flowers", "thank you for the flowers.", "thank you for the flowers", "thank you for the flowers", continues},
         {"été twenty one i", "Été twenty one i.", "Été twenty one i", "été twenty one i", french},
