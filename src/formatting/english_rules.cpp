@@ -167,6 +167,9 @@ const LanguageRules& englishRules() {
         .nameListPath = "/usr/share/dict/american-english",
         .titles = titles,
         .monthTimeWords = monthTimeWords,
+        .countriesPath = "/usr/share/iso-codes/json/iso_3166-1.json",
+        .subdivisionsPath = "/usr/share/iso-codes/json/iso_3166-2.json",
+        .zoneTablePath = "/usr/share/zoneinfo/zone.tab",
     };
     return rules;
 }

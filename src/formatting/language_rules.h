@@ -102,6 +102,10 @@ struct LanguageRules {
     // A month after these is the month ("last march"); after one that is also
     // in `monthVerbSubjects` ("this may be") only when no word follows it.
     Words monthTimeWords = {};
+    // Names of more than one word ("New York"), read with the word list:
+    // countries and their subdivisions (iso-codes' ISO 3166 JSON files) and
+    // the cities of tzdata's zone table ("America/Sao_Paulo").
+    std::string_view countriesPath, subdivisionsPath, zoneTablePath;
 
     // What the recogniser needs to hear the words these rules act on: words
     // its language model seldom predicts ("u.s."), made likely with the marks'
@@ -115,6 +119,9 @@ struct LanguageRules {
 const LanguageRules& rulesFor(std::string_view localeIdentifier);
 
 const LanguageRules& englishRules();
+
+// The rules whose word list is `nameListPath`, if any.
+const LanguageRules* rulesReadingNameList(std::string_view nameListPath);
 
 // Lookups in a table: the value of `word`, and whether it is one of them.
 std::optional<std::uint64_t> valueOf(std::span<const NumberWord> table, std::string_view word);

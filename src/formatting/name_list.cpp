@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "formatting/language_rules.h"
+
 namespace scrivia::formatting {
 namespace {
 
@@ -99,7 +101,8 @@ std::optional<NameSpelling> NameList::find(std::string_view lowerCaseWord) const
 }
 
 std::size_t NameList::bytes() const {
-    return sizeof(*this) + text_.capacity() + entries_.capacity() * sizeof(Entry);
+    return sizeof(*this) - sizeof(places_) + text_.capacity() +
+           entries_.capacity() * sizeof(Entry) + places_.bytes();
 }
 
 std::shared_ptr<const NameList> loadNameList(const std::string& path) {
@@ -109,7 +112,10 @@ std::shared_ptr<const NameList> loadNameList(const std::string& path) {
     std::string lines(static_cast<std::size_t>(size), '\0');
     in.seekg(0);
     if (!in.read(lines.data(), size)) return nullptr;
-    return std::make_shared<const NameList>(lines);
+    auto list = std::make_shared<NameList>(lines);
+    if (const LanguageRules* rules = rulesReadingNameList(path))
+        list->places_ = loadPlaceNames(*rules, lines, *list);
+    return list;
 }
 
 }  // namespace scrivia::formatting

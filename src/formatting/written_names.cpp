@@ -86,6 +86,7 @@ std::vector<Piece> writeNames(const LanguageRules& r, const NameList* names,
         Before next = Before::other;
         const bool word = p.kind == Piece::Kind::word;
         const auto rest = std::span(heard).subspan(i);
+        std::optional<PlaceMatch> place;
         std::optional<std::string> spelling;
         if (!word) {
         } else if (const SpelledWord* fixed = spelled(r.fixedSpellings, p.text)) {
@@ -101,6 +102,10 @@ std::vector<Piece> writeNames(const LanguageRules& r, const NameList* names,
             result.push_back(std::move(pieces[i]));
             before = Before::name;
             continue;
+        } else if (names && (place = names->places().longestAt(rest))) {
+            p.text = place->spelling;
+            i += place->words - 1;
+            next = Before::name;
         } else if (p.capitalised || monthAfterTimeWord(r, heard, i)) {
             p.text = withCapital(p.text);
         } else if (names && (spelling = nameSpelling(r, *names, p.text, before))) {

@@ -1,4 +1,4 @@
-// The pass that writes names as a person does: titles
+// The pass that writes names as a person does: places ("New York"), titles
 // ("Mr. Brown"), dotted short forms ("U.S."), months after a time word and
 // the word list's names.
 #pragma once
