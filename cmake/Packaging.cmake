@@ -70,9 +70,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# dpkg-shlibdeps names the libraries the binary links; the model and the word list of the
-# text formatter are read at run time.
+# dpkg-shlibdeps names the libraries the binary links; the model, the word list and the
+# place names (countries, their subdivisions, time zone cities) of the text formatter are
+# read at run time.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us, wamerican")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pocketsphinx-en-us, wamerican, iso-codes, tzdata")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

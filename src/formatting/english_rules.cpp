@@ -105,23 +105,33 @@ constexpr SpokenMark marks[] = {
 constexpr SV openOnlyWhenClosed[] = {"quote"};
 constexpr SV closedBy[] = {".", "?", "!", ":", ";", ",", "\u2026"};
 
-constexpr SpelledWord fixedSpellings[] = {
-    {"i", "I"}, {"i'm", "I'm"}, {"i've", "I've"}, {"i'll", "I'll"}, {"i'd", "I'd"}};
+// "e.g." is letters joined by dots but stays as it is, unlike "u.s." (U.S.).
+constexpr SpelledWord fixedSpellings[] = {{"i", "I"},       {"i'm", "I'm"},   {"i'd", "I'd"},
+                                          {"i've", "I've"}, {"i'll", "I'll"}, {"e.g.", "e.g."},
+                                          {"i.e.", "i.e."}};
 // The list holds these both ways ("Will", "May", "Colon"), but after a name
-// they are the sentence going on: "john will call", "paris in may".
-constexpr SV neverAfterName[] = {
-    "a",     "am",    "an",    "and",   "as",    "at",    "be",    "begin", "best",  "born",
-    "can",   "case",  "colon", "day",   "did",   "do",    "for",   "good",  "he",    "hi",
-    "ho",    "i",     "ill",   "in",    "is",    "it",    "job",   "key",   "left",  "lie",
-    "long",  "lot",   "love",  "march", "may",   "me",    "more",  "now",   "oh",    "or",
-    "ride",  "rip",   "sat",   "set",   "so",    "tell",  "us",    "wed",   "who",   "will",
-    "led",   "sang",  "sung",  "hung",  "mark",  "major", "post",  "price", "rock",  "sun",
-    "west",  "east",  "north", "south", "young", "white", "black", "brown", "green", "gross",
-    "small", "short", "sweet", "rich",  "nice",  "house", "head",  "land",  "park",  "wash"};
+// or a title they are the sentence going on: "john will call", "the doctor
+// may see you", "paris in may".
+constexpr SV notNames[] = {"a",    "am",   "an",   "and",   "as",    "at",   "be",  "begin", "best",
+                           "born", "can",  "case", "colon", "day",   "did",  "do",  "for",   "good",
+                           "he",   "hi",   "ho",   "i",     "ill",   "in",   "is",  "it",    "job",
+                           "key",  "left", "lie",  "lot",   "march", "may",  "me",  "more",  "now",
+                           "oh",   "or",   "ride", "rip",   "sat",   "set",  "so",  "tell",  "us",
+                           "wed",  "who",  "will", "led",   "sang",  "sung", "hung"};
+// Surnames too ("mister brown"), but after a first name the sentence going on.
+constexpr SV neverAfterName[] = {"long",  "love",  "mark",  "major", "post",  "price", "rock",
+                                 "sun",   "west",  "east",  "north", "south", "young", "white",
+                                 "black", "brown", "green", "gross", "small", "short", "sweet",
+                                 "rich",  "nice",  "house", "head",  "land",  "park",  "wash"};
 // The list holds these in lower case too ("john", "peter out"), but a person
 // dictating them means the name.
 constexpr SV usuallyNames[] = {"john", "johnny", "jimmy", "peter", "harry",
                                "tom",  "ted",    "mike",  "matt"};
+// The recogniser's dictionary spells the short forms too ("mr.").
+constexpr SpelledWord titles[] = {{"mister", "Mr."},      {"mr.", "Mr."},    {"missus", "Mrs."},
+                                  {"mrs.", "Mrs."},       {"doctor", "Dr."}, {"dr.", "Dr."},
+                                  {"professor", "Prof."}, {"prof.", "Prof."}};
+constexpr SV monthTimeWords[] = {"last", "next", "this", "early", "late", "in", "since", "until"};
 
 }  // namespace
 
@@ -168,10 +178,16 @@ const LanguageRules& englishRules() {
         .closedBy = closedBy,
         .closingMarkInside = "\"",  // American style: `he said "hello."`
         .fixedSpellings = fixedSpellings,
+        .notNames = notNames,
         .neverAfterName = neverAfterName,
         .usuallyNames = usuallyNames,
         .possessive = "'s",
         .nameListPath = "/usr/share/dict/american-english",
+        .titles = titles,
+        .monthTimeWords = monthTimeWords,
+        .countriesPath = "/usr/share/iso-codes/json/iso_3166-1.json",
+        .subdivisionsPath = "/usr/share/iso-codes/json/iso_3166-2.json",
+        .zoneTablePath = "/usr/share/zoneinfo/zone.tab",
     };
     return rules;
 }

@@ -1,13 +1,12 @@
 #include "formatting/formatter.h"
 
-#include <utf8proc.h>
-
 #include <algorithm>
 #include <vector>
 
 #include "formatting/language_rules.h"
 #include "formatting/number_phrases.h"
 #include "formatting/spoken_marks.h"
+#include "formatting/written_names.h"
 
 namespace scrivia::formatting {
 namespace {
@@ -21,60 +20,6 @@ std::vector<std::string_view> split(std::string_view words) {
         words.remove_prefix(space + 1);
     }
     return result;
-}
-
-// `word` with its first letter a capital; bytes that are not UTF-8 stay as they are.
-std::string withCapital(std::string_view word) {
-    utf8proc_int32_t first = 0;
-    const auto length = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(word.data()),
-                                         static_cast<utf8proc_ssize_t>(word.size()), &first);
-    if (length <= 0) return std::string(word);
-    utf8proc_uint8_t encoded[4];
-    const auto size = utf8proc_encode_char(utf8proc_toupper(first), encoded);
-    std::string text(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size));
-    return text.append(word.substr(static_cast<std::size_t>(length)));
-}
-
-// How the list writes `word`, if it is a name here: a word it holds only
-// capitalised or that is usually a name, or one it holds both ways right after
-// a name ("john smith").
-// A possessive goes with its name: "john's" is John's, "smith's" stays.
-std::optional<std::string> nameSpelling(const LanguageRules& r, const NameList& names,
-                                        std::string_view word, bool afterName) {
-    std::string_view base = word;
-    if (!r.possessive.empty() && word.ends_with(r.possessive) && word.size() > r.possessive.size())
-        base.remove_suffix(r.possessive.size());
-    auto found = names.find(base);
-    if (!found && base != word) found = names.find(base = word);
-    if (!found) return std::nullopt;
-    if (found->alsoLowerCase && !contains(r.usuallyNames, base) &&
-        (!afterName || contains(r.neverAfterName, base)))
-        return std::nullopt;
-    if (base == word) return std::string(found->spelling);
-    if (auto whole = names.find(word)) return std::string(whole->spelling);
-    return std::string(found->spelling).append(r.possessive);
-}
-
-void writeNames(const LanguageRules& r, const NameList* names, std::vector<Piece>& pieces) {
-    bool afterName = false;
-    for (Piece& p : pieces) {
-        bool name = false;
-        if (p.kind != Piece::Kind::word) {
-        } else if (auto fixed =
-                       std::find_if(r.fixedSpellings.begin(), r.fixedSpellings.end(),
-                                    [&](const SpelledWord& s) { return s.heard == p.text; });
-                   fixed != r.fixedSpellings.end()) {
-            p.text = fixed->written;
-        } else if (p.capitalised) {
-            p.text = withCapital(p.text);
-        } else if (names) {
-            if (auto spelling = nameSpelling(r, *names, p.text, afterName)) {
-                p.text = std::move(*spelling);
-                name = true;
-            }
-        }
-        afterName = name;
-    }
 }
 
 // Whether `text` ends with one of `marks`.
@@ -137,7 +82,7 @@ std::string Formatter::format(std::string_view words, TextKind kind, bool contin
     const auto heard = split(words);
     auto pieces = numberPieces(rules_, heard);
     if (config_.punctuation) pieces = markPieces(rules_, std::move(pieces));
-    writeNames(rules_, names_.get(), pieces);
+    pieces = writeNames(rules_, names_.get(), std::move(pieces));
     return assemble(rules_, pieces, config_.punctuation, kind, continuesSentence);
 }
 

@@ -29,6 +29,12 @@ const LanguageRules& rulesFor(std::string_view localeIdentifier) {
     return none;
 }
 
+const LanguageRules* rulesReadingNameList(std::string_view nameListPath) {
+    for (const Language& l : languages)
+        if (!nameListPath.empty() && l.rules().nameListPath == nameListPath) return &l.rules();
+    return nullptr;
+}
+
 std::optional<std::uint64_t> valueOf(std::span<const NumberWord> table, std::string_view word) {
     for (const NumberWord& n : table)
         if (n.word == word) return n.value;

@@ -112,15 +112,25 @@ struct LanguageRules {
     // A closing mark that a final's closing mark goes inside: `"hello."`.
     std::string_view closingMarkInside = {};
 
-    // Words always written one way ("i" → "I"), and words a name never takes
-    // as its second part ("john will" is not "John Will").
+    // Words always written one way ("i" → "I"). Words the list holds both ways
+    // that never name anyone after a name or a title ("john will", "the doctor
+    // will"), and words that do after a title but not after a name ("mister
+    // brown", "john brown shoes").
     std::span<const SpelledWord> fixedSpellings;
+    Words notNames = {};
     Words neverAfterName;
     Words usuallyNames;  // held both ways by the list, but a person means the name ("john")
     std::string_view possessive;  // "'s": a name's possessive is the name's
     std::string_view nameListPath;
     // Titles before a name: "mister brown" is "Mr. Brown".
     std::span<const SpelledWord> titles = {};
+    // A month after these is the month ("last march"); after one that is also
+    // in `monthVerbSubjects` ("this may be") only when no word follows it.
+    Words monthTimeWords = {};
+    // Names of more than one word ("New York"), read with the word list:
+    // countries and their subdivisions (iso-codes' ISO 3166 JSON files) and
+    // the cities of tzdata's zone table ("America/Sao_Paulo").
+    std::string_view countriesPath, subdivisionsPath, zoneTablePath;
 
     // What the recogniser needs to hear the words these rules act on: words
     // its language model seldom predicts ("u.s."), made likely with the marks'
@@ -134,6 +144,9 @@ struct LanguageRules {
 const LanguageRules& rulesFor(std::string_view localeIdentifier);
 
 const LanguageRules& englishRules();
+
+// The rules whose word list is `nameListPath`, if any.
+const LanguageRules* rulesReadingNameList(std::string_view nameListPath);
 
 // Lookups in a table: the value of `word`, and whether it is one of them.
 std::optional<std::uint64_t> valueOf(std::span<const NumberWord> table, std::string_view word);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <fstream>
 
+#include "formatting/language_rules.h"
+
 namespace scrivia::formatting {
 namespace {
 
@@ -51,6 +53,17 @@ std::string lowerCase(std::string_view word) {
     return result;
 }
 
+std::string withCapital(std::string_view word) {
+    utf8proc_int32_t first = 0;
+    const auto length = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(word.data()),
+                                         static_cast<utf8proc_ssize_t>(word.size()), &first);
+    if (length <= 0) return std::string(word);
+    utf8proc_uint8_t encoded[4];
+    const auto size = utf8proc_encode_char(utf8proc_toupper(first), encoded);
+    std::string text(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size));
+    return text.append(word.substr(static_cast<std::size_t>(length)));
+}
+
 NameList::NameList(std::string_view lines) {
     eachLine(lines, [&](std::string_view line) {
         if (line.size() > UINT16_MAX || !hasUpperCase(line)) return;
@@ -88,7 +101,8 @@ std::optional<NameSpelling> NameList::find(std::string_view lowerCaseWord) const
 }
 
 std::size_t NameList::bytes() const {
-    return sizeof(*this) + text_.capacity() + entries_.capacity() * sizeof(Entry);
+    return sizeof(*this) - sizeof(places_) + text_.capacity() +
+           entries_.capacity() * sizeof(Entry) + places_.bytes();
 }
 
 std::shared_ptr<const NameList> loadNameList(const std::string& path) {
@@ -98,7 +112,10 @@ std::shared_ptr<const NameList> loadNameList(const std::string& path) {
     std::string lines(static_cast<std::size_t>(size), '\0');
     in.seekg(0);
     if (!in.read(lines.data(), size)) return nullptr;
-    return std::make_shared<const NameList>(lines);
+    auto list = std::make_shared<NameList>(lines);
+    if (const LanguageRules* rules = rulesReadingNameList(path))
+        list->places_ = loadPlaceNames(*rules, lines, *list);
+    return list;
 }
 
 }  // namespace scrivia::formatting

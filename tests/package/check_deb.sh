@@ -26,7 +26,7 @@ for path in ./usr/bin/scrivia ./usr/share/man/man1/scrivia.1.gz ./usr/share/doc/
   grep -q " $path\$" <<<"$contents" || fail "$path missing from the package"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for dep in pocketsphinx-en-us wamerican libpulse0; do
+for dep in pocketsphinx-en-us wamerican iso-codes tzdata libpulse0; do
   grep -Eq "(^|, )$dep( |,|\$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
 done
 

@@ -51,6 +51,16 @@ TEST(Formatter, SpokenWordsToText) {
         {"from ten fifteen to eleven with two twenty dollar bills", "From 10:15 to 11 with two $20 bills.", "From 10:15 to 11 with two $20 bills", "from 10:15 to 11 with two $20 bills"},
         // Names: only-capitalised words, both-ways words after a name, possessives.
         {"john smith will drive john's car to the smith", "John Smith will drive John's car to the smith.", "John Smith will drive John's car to the smith", "John Smith will drive John's car to the smith"},
+        // Places of more than one word, titles, dotted short forms, months after a time word.
+        {"we met in new york last march", "We met in New York last March.", "We met in New York last March", "we met in New York last March"},
+        {"the united states of america", "The United States of America.", "The United States of America", "the United States of America"},
+        {"a new car in sao paulo cote d'ivoire or the united states minor outlying islands", "A new car in Sao Paulo Côte d'Ivoire or the United States Minor Outlying Islands.", "A new car in Sao Paulo Côte d'Ivoire or the United States Minor Outlying Islands", "a new car in Sao Paulo Côte d'Ivoire or the United States Minor Outlying Islands"},
+        {"free state north east west coast swift current north carolina", "Free state north east west coast swift current North Carolina.", "Free state north east west coast swift current North Carolina", "free state north east west coast swift current North Carolina"},
+        {"mister brown is here", "Mr. Brown is here.", "Mr. Brown is here", "Mr. Brown is here"},
+        {"ask doctor smith's missus jones the doctor said a doctor who doctor the numbers", "Ask Dr. Smith's Mrs. Jones the doctor said a doctor who doctor the numbers.", "Ask Dr. Smith's Mrs. Jones the doctor said a doctor who doctor the numbers", "ask Dr. Smith's Mrs. Jones the doctor said a doctor who doctor the numbers"},
+        {"the u.s. economy e.g. in d.c. at eight p.m.", "The U.S. economy e.g. in D.C. at 8 PM.", "The U.S. economy e.g. in D.C. at 8 PM", "the U.S. economy e.g. in D.C. at 8 PM"},
+        {"she moved to the u.k.", "She moved to the U.K.", "She moved to the U.K.", "she moved to the U.K."},
+        {"we march in march and this may be late this may", "We march in March and this may be late this May.", "We march in March and this may be late this May", "we march in March and this may be late this May"},
         {"i told john about paris", "I told john about paris.", "I told john about paris", "I told john about paris", noList},
         {"thank you for the flowers", "thank you for the flowers.", "thank you for the flowers", "thank you for the flowers", continues},
         // Money said short, decades, quotes, doubled and leading marks, the newer marks.
