@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "formatting/language_rules.h"
+#include "formatting/utf8.h"
 
 namespace scrivia::formatting {
 namespace {
@@ -37,31 +38,20 @@ std::string lowerCase(std::string_view word) {
     std::string result;
     result.reserve(word.size());
     while (!word.empty()) {
-        utf8proc_int32_t c;
-        auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(word.data()),
-                                  static_cast<utf8proc_ssize_t>(word.size()), &c);
-        if (n <= 0) {
+        const Utf8Char c = utf8At(word);
+        if (c.codePoint < 0)
             result += word.front();
-            word.remove_prefix(1);
-            continue;
-        }
-        utf8proc_uint8_t encoded[4];
-        auto size = utf8proc_encode_char(utf8proc_tolower(c), encoded);
-        result.append(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size));
-        word.remove_prefix(static_cast<std::size_t>(n));
+        else
+            result += utf8Encoded(utf8proc_tolower(c.codePoint));
+        word.remove_prefix(c.length);
     }
     return result;
 }
 
 std::string withCapital(std::string_view word) {
-    utf8proc_int32_t first = 0;
-    const auto length = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(word.data()),
-                                         static_cast<utf8proc_ssize_t>(word.size()), &first);
-    if (length <= 0) return std::string(word);
-    utf8proc_uint8_t encoded[4];
-    const auto size = utf8proc_encode_char(utf8proc_toupper(first), encoded);
-    std::string text(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(size));
-    return text.append(word.substr(static_cast<std::size_t>(length)));
+    const Utf8Char first = utf8At(word);
+    if (first.codePoint < 0) return std::string(word);
+    return utf8Encoded(utf8proc_toupper(first.codePoint)).append(word.substr(first.length));
 }
 
 NameList::NameList(std::string_view lines) {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "formatting/utf8.h"
+
 namespace scrivia::formatting {
 namespace {
 
@@ -37,11 +39,8 @@ std::optional<std::string> nameSpelling(const LanguageRules& r, const NameList& 
 std::optional<std::string> dottedCapitals(std::string_view word) {
     std::string text;
     while (!word.empty()) {
-        utf8proc_int32_t c = 0;
-        const auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(word.data()),
-                                        static_cast<utf8proc_ssize_t>(word.size()), &c);
-        const auto length = static_cast<std::size_t>(std::max<utf8proc_ssize_t>(n, 0));
-        const auto category = n > 0 ? utf8proc_category(c) : UTF8PROC_CATEGORY_CN;
+        const auto [c, length] = utf8At(word);
+        const auto category = c >= 0 ? utf8proc_category(c) : UTF8PROC_CATEGORY_CN;
         if (category < UTF8PROC_CATEGORY_LU || category > UTF8PROC_CATEGORY_LO ||
             word.size() <= length || word[length] != '.')
             return std::nullopt;
