@@ -1,6 +1,7 @@
 // English, as the recogniser's dictionary spells it: lower case, "a.m.",
 // "o'clock", "i'm".
 #include "formatting/language_rules.h"
+#include "formatting/rules_check.h"
 
 namespace scrivia::formatting {
 namespace {
@@ -189,6 +190,7 @@ const LanguageRules& englishRules() {
         .subdivisionsPath = "/usr/share/iso-codes/json/iso_3166-2.json",
         .zoneTablePath = "/usr/share/zoneinfo/zone.tab",
     };
+    static_assert(rulesProblem(rules).empty(), "the English tables are not usable");
     return rules;
 }
 

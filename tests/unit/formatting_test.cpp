@@ -4,6 +4,7 @@
 
 #include "formatting/formatter.h"
 #include "formatting/language_rules.h"
+#include "formatting/rules_check.h"
 
 namespace scrivia::formatting {
 namespace {
@@ -100,6 +101,37 @@ TEST(Formatter, ALanguageIsItsTables) {
     const auto said = "the twenty first of nineteen ninety nine is five hundred and five";
     EXPECT_EQ(Formatter(r, nullptr).format(said, TextKind::final),
               "The twenty first of 19 99 is 500 and five.");
+}
+
+// A language's tables name the field that makes them unusable.
+TEST(LanguageRules, RefuseBadTablesByName) {
+    EXPECT_EQ(rulesProblem(englishRules()), "");
+    const auto& en = englishRules();
+    static const NumberWord twoUnits[] = {{"zero", 0}, {"two", 2}}, noSecond[] = {{"first", 1}};
+    static const SpokenMark twice[] = {{"comma", ",", Attach::toPrevious},
+                                       {"comma", ";", Attach::toPrevious}},
+                            spaced[] = {{"new  line", "\n", Attach::toNeither}},
+                            empty[] = {{"dash", "", Attach::toNeither}};
+    static const OrdinalSuffix gap[] = {{10, 1, 1, "st"}, {10, 3, 9, "th"}};
+    static const SpelledWord title[] = {{"mister", ""}};
+    for (auto [change, field] :
+         std::initializer_list<std::pair<void (*)(LanguageRules&), std::string_view>>{
+             {[](LanguageRules&) {}, ""},
+             {[](LanguageRules& r) { r.units = twoUnits; }, "units"},
+             {[](LanguageRules& r) { r.unitOrdinals = noSecond; }, "unitOrdinals"},
+             {[](LanguageRules& r) { r.ordinalSuffixes = gap; }, "ordinalSuffixes"},
+             {[](LanguageRules& r) { r.yearPairFrom = 21; }, "yearPairFrom"},
+             {[](LanguageRules& r) { r.marks = twice; }, "marks"},
+             {[](LanguageRules& r) { r.marks = spaced; }, "marks"},
+             {[](LanguageRules& r) { r.marks = empty; }, "marks"},
+             {[](LanguageRules& r) { r.closingMark = ""; }, "closingMark"},
+             {[](LanguageRules& r) { r.titles = title; }, "titles"},
+         }) {
+        LanguageRules r = en;
+        change(r);
+        EXPECT_EQ(rulesProblem(r).substr(0, field.size()), field) << rulesProblem(r);
+        EXPECT_EQ(rulesProblem(r).empty(), field.empty()) << field;
+    }
 }
 
 }  // namespace
