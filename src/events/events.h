@@ -16,7 +16,8 @@ Event localesEvent(const std::vector<std::string>& locales,
 Event readyEvent(const std::string& locale, bool onDevice);
 Event levelEvent(double value);
 Event partialEvent(const std::string& text);
-Event finalEvent(const std::string& text);
+// "lineBreaksBefore" is written only when there are some.
+Event finalEvent(const std::string& text, int lineBreaksBefore = 0);
 Event errorEvent(const std::string& code, const std::string& message);
 Event endEvent();
 

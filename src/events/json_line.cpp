@@ -15,8 +15,10 @@ Event levelEvent(double value) {
 Event partialEvent(const std::string& text) {
     return {{"type", "partial"}, {"text", text}};
 }
-Event finalEvent(const std::string& text) {
-    return {{"type", "final"}, {"text", text}};
+Event finalEvent(const std::string& text, int lineBreaksBefore) {
+    Event event{{"type", "final"}, {"text", text}};
+    if (lineBreaksBefore > 0) event["lineBreaksBefore"] = lineBreaksBefore;
+    return event;
 }
 Event errorEvent(const std::string& code, const std::string& message) {
     return {{"type", "error"}, {"code", code}, {"message", message}};

@@ -2,8 +2,10 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 
 namespace scrivia::events {
 namespace {
@@ -39,9 +41,8 @@ std::optional<std::string> nfc(std::string_view s) {
     return result;
 }
 
-}  // namespace
-
-std::string trimmed(std::string_view text) {
+// Where the text is left once its white space at either end is taken off.
+std::pair<size_t, size_t> trimmedBounds(std::string_view text) {
     size_t begin = 0;
     while (begin < text.size()) {
         size_t n = whiteAt(text, begin);
@@ -60,7 +61,23 @@ std::string trimmed(std::string_view text) {
         if (n == 0 || start + n != end) break;
         end = start;
     }
+    return {begin, end};
+}
+
+int lineFeeds(std::string_view text) {
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+std::string trimmed(std::string_view text) {
+    auto [begin, end] = trimmedBounds(text);
     return std::string(text.substr(begin, end - begin));
+}
+
+EdgeLineFeeds edgeLineFeeds(std::string_view text) {
+    auto [begin, end] = trimmedBounds(text);
+    return {lineFeeds(text.substr(0, begin)), lineFeeds(text.substr(end))};
 }
 
 bool canonicallyEqual(std::string_view a, std::string_view b) {

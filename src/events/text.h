@@ -11,6 +11,14 @@ namespace scrivia::events {
 // ordinary characters.
 std::string trimmed(std::string_view text);
 
+// The line feeds (U+000A) among what `trimmed` takes off the front and off
+// the back of `text`; a blank text's all count as the front's.
+struct EdgeLineFeeds {
+    int front = 0;
+    int back = 0;
+};
+EdgeLineFeeds edgeLineFeeds(std::string_view text);
+
 // Whether two texts are equal under Unicode canonical equivalence (equal once
 // both are in NFC). Texts that are not valid UTF-8 compare byte for byte.
 bool canonicallyEqual(std::string_view a, std::string_view b);

@@ -1,5 +1,7 @@
 #include "session/scrivia.h"
 
+#include <algorithm>
+
 #include "events/text.h"
 #include "platform/locale_identifier.h"
 
@@ -146,9 +148,18 @@ void Scrivia::handleError(const platform::Error& error, const RequestPtr& forReq
     newRequest();
 }
 
+// Finals may be written in another order than spoken (owed segments settle
+// as their results come), so the line feeds go to the next final written.
 void Scrivia::emitFinal(std::string_view text) {
-    auto settled = events::trimmed(text);
-    if (!settled.empty()) environment.stream.emit(events::finalEvent(settled));
+    const auto settled = events::trimmed(text);
+    const auto feeds = events::edgeLineFeeds(text);
+    const int before = std::min(lineBreaksOwed + feeds.front, maxLineBreaks);
+    if (settled.empty()) {
+        lineBreaksOwed = before;  // a segment of only "new paragraph"
+        return;
+    }
+    environment.stream.emit(events::finalEvent(settled, before));
+    lineBreaksOwed = std::min(feeds.back, maxLineBreaks);
 }
 
 void Scrivia::closeSegment() {

@@ -35,6 +35,7 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
     static constexpr double watchdogInterval = 0.2;  // seconds between ticks
     static constexpr double gracePeriod = 2.5;       // seconds the stop waits for owed text
     static constexpr std::uint32_t tapBufferSize = 2048;
+    static constexpr int maxLineBreaks = 2;  // a new paragraph; more show nothing more
 
     Scrivia(std::shared_ptr<platform::SpeechRecognizer> recognizer, Environment environment);
 
@@ -67,7 +68,8 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
     void handle(const std::optional<platform::RecognitionResult>& result,
                 const std::optional<platform::Error>& error, const RequestPtr& forRequest);
     void handleError(const platform::Error& error, const RequestPtr& forRequest);
-    // Writes settled text as "final", trimmed; nothing when blank.
+    // Writes settled text as "final", trimmed; nothing when blank. The line
+    // feeds trimmed off are not lost: they go before the next final written.
     void emitFinal(std::string_view text);
     // Owes the current request's text and opens the next one.
     void closeSegment();
@@ -89,6 +91,7 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
     std::shared_ptr<platform::RecognitionTask> task;
     OwedSegments owed;
     std::string lastText;
+    int lineBreaksOwed = 0;  // said after the last final written, owed to the next one
     platform::Instant lastChange;
     platform::Instant segmentStart;
     bool stopping = false;

@@ -49,6 +49,16 @@ TEST_F(LiveDictation, EachRecordingBecomesOneFinalEvenWhenTheHostStalls) {
     EXPECT_LT(run.output.find(R"("type":"partial")"), run.output.find(R"("type":"final")"));
 }
 
+// `words` read by flite's `voice` into a new WAV file in `folder`.
+std::string spoken(const fs::path& folder, const std::string& voice, const std::string& words) {
+    static int made = 0;
+    const fs::path wav = folder / ("said" + std::to_string(made++) + ".wav");
+    ChildProcess flite({"/usr/bin/flite", "-voice", voice, "-t", words, "-o", wav.string()},
+                       {"PATH=/usr/bin:/bin"});
+    EXPECT_EQ(flite.wait(SteadyClock::now() + 30s), 0) << words;
+    return wav.string();
+}
+
 // Sentences read by flite's voices, as a person dictates them: each final
 // holds the forms a person keeps, and digits already show in a partial.
 TEST_F(LiveDictation, SpokenNumbersNamesAndMarksComeFormatted) {
@@ -64,14 +74,8 @@ TEST_F(LiveDictation, SpokenNumbersNamesAndMarksComeFormatted) {
         {"slt", "the train leaves at seven fifteen p.m. on friday", "7:15 PM on Friday"},
     };
     std::vector<std::string> items;
-    for (std::size_t i = 0; i < said.size(); ++i) {
-        const fs::path wav = pulse_->directory() / ("said" + std::to_string(i) + ".wav");
-        ChildProcess flite(
-            {"/usr/bin/flite", "-voice", said[i][0], "-t", said[i][1], "-o", wav.string()},
-            {"PATH=/usr/bin:/bin"});
-        ASSERT_EQ(flite.wait(SteadyClock::now() + 30s), 0) << said[i][1];
-        items.insert(items.end(), {wav.string(), "silence:2"});
-    }
+    for (const auto& [voice, words, kept] : said)
+        items.insert(items.end(), {spoken(pulse_->directory(), voice, words), "silence:2"});
     Scrivia run = start();
     ASSERT_NO_FATAL_FAILURE(expectListening(run));
     feeder = pulse_->feed(items);
@@ -88,6 +92,25 @@ TEST_F(LiveDictation, SpokenNumbersNamesAndMarksComeFormatted) {
     for (const auto& [voice, words, kept] : said) EXPECT_NE(text.find(kept), text.npos) << kept;
     EXPECT_EQ(text.find("period"), text.npos) << text;
     EXPECT_TRUE(std::regex_search(partials, std::regex("[0-9]"))) << partials;
+}
+
+// "new paragraph" said alone between two pauses is a segment with no text of
+// its own: no final for it, and its line breaks go before the next one.
+TEST_F(LiveDictation, AParagraphSaidAloneGoesBeforeTheNextFinal) {
+    std::vector<std::string> items;
+    for (const char* words : {"see you soon period", "new paragraph", "thanks again"})
+        items.insert(items.end(), {spoken(pulse_->directory(), "slt", words), "silence:2"});
+    Scrivia run = start();
+    ASSERT_NO_FATAL_FAILURE(expectListening(run));
+    feeder = pulse_->feed(items);
+    std::string breaks;  // each final's lineBreaksBefore, 0 when absent
+    run.until([&](const json& e) {
+        if (is("final")(e)) breaks += std::to_string(e.value("lineBreaksBefore", 0));
+        return breaks.size() == 2;
+    });
+    run.child.send("stop\n");
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_EQ(breaks, "02") << run.output;
 }
 
 // However the run is asked to end mid-sentence, or loses its microphone for

@@ -262,8 +262,8 @@ struct Run {
         for (auto& line : process.output.lines) parsed.push_back(nlohmann::json::parse(line));
         return parsed;
     }
-    // Every line but "ready" and levels before "end", short: "partial:text", "final:text",
-    // "error:code:message", "end", joined by " | ".
+    // Every line but "ready" and levels before "end", short: "partial:text", "final:text" (or
+    // "final:2:text" with two line breaks before), "error:code:message", "end", joined by " | ".
     std::string transcript() {
         std::string said;
         for (auto& event : events()) {
@@ -272,9 +272,11 @@ struct Run {
             said += (said.empty() ? "" : " | ") + type;
             // Appended in two steps: GCC 12 at -O3 sees an overlap that cannot happen in
             // `"literal" + std::string&&` and fails a -Werror build (-Wrestrict).
-            for (const char* member : {"text", "code", "message"})
+            for (const char* member : {"lineBreaksBefore", "text", "code", "message"})
                 if (event.contains(member))
-                    said.append(":").append(event[member].get<std::string>());
+                    said.append(":").append(event[member].is_string()
+                                                ? event[member].get<std::string>()
+                                                : event[member].dump());
         }
         return said;
     }

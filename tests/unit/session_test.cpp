@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <regex>
 #include <thread>
+#include <tuple>
 
 #include "sim/sim_platform.h"
 
@@ -76,6 +78,29 @@ TEST(SessionStart, RequestsAskForDictationAndAMicrophoneThatCannotStartEndsTheRu
         EXPECT_EQ(settings.taskHint, platform::TaskHint::dictation);
         EXPECT_EQ(settings.requiresOnDeviceRecognition, r.requiresOnDevice);
         EXPECT_EQ(settings.addsPunctuation, r.punctuation);
+    }
+}
+
+// Segments closed at pauses; their finals come in `order` (those left out are
+// settled by the stop). Line feeds trimmed off a final go before the next
+// final written, up to two; the run's last ones are dropped.
+TEST(LineBreaks, FeedsTrimmedOffGoBeforeTheNextFinalWritten) {
+    for (const auto& [segments, order, finals] :
+         std::vector<std::tuple<std::vector<std::string>, std::vector<std::size_t>, std::string>>{
+             {{" \n \nHi. \n", "Bye.\n\n", "See you."}, {0, 1, 2}, "2:Hi. | 1:Bye. | 2:See you."},
+             {{"Thanks.", "\n\n", "See you.", "Bye."}, {0, 1, 2, 3}, "Thanks. | 2:See you. | Bye."},
+             {{"Thanks.\n", "\n\n", "\nSee you."}, {0, 1, 2}, "Thanks. | 2:See you."},
+             {{"One.\n\n", "Two.", "Three."}, {1, 0, 2}, "Two. | One. | 2:Three."},
+             {{"One.", "\n", "Two.", "\n\n"}, {0}, "One. | 1:Two."},
+         }) {
+        sim::Run run;
+        run.start();
+        for (const auto& text : segments) run.say(text, 1.5);
+        for (std::size_t i : order) run.task(i).final(segments[i]);
+        run.stop();
+        run.runLoop.advance(2.5);
+        EXPECT_EQ(std::regex_replace(run.transcript(), std::regex("partial:[^|]*\\| |final:"), ""),
+                  finals + " | end");
     }
 }
 

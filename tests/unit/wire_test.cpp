@@ -75,7 +75,8 @@ TEST(JsonLine, OneCompactLineEverySolidusEscapedUtf8AsIsInvalidBytesReplaced) {
     for (auto [event, line] : std::vector<std::pair<Event, std::string>>{
              {endEvent(), R"({"type":"end"})"},
              {levelEvent(0.42), R"({"type":"level","value":0.42})"},
-             {finalEvent("two\nlines \"q\" back\\slash\x01"),
+             {finalEvent("a", 2), R"({"lineBreaksBefore":2,"text":"a","type":"final"})"},
+             {finalEvent("two\nlines \"q\" back\\slash\x01", 0),
               R"({"text":"two\nlines \"q\" back\\slash\u0001","type":"final"})"},
              {errorEvent("engine", "démarré : a/b//c"),
               R"({"code":"engine","message":"démarré : a\/b\/\/c","type":"error"})"},

@@ -20,10 +20,15 @@ export interface PartialEvent {
     type: 'partial';
     text: string;
 }
-/** Settled text of a segment: trimmed, never empty. */
+/**
+ * Settled text of a segment: trimmed, never empty. `lineBreaksBefore` (1 or 2,
+ * absent for none) is the line feeds the person asked for before it; a
+ * `Transcript` joins finals with them.
+ */
 export interface FinalEvent {
     type: 'final';
     text: string;
+    lineBreaksBefore?: number;
 }
 /** A fatal error; `message` is French, for the user. "end" follows. */
 export interface ErrorEvent {
@@ -63,19 +68,21 @@ export function errorText(code: ScriviaErrorCode): string {
     return Object.hasOwn(errorTexts, code) ? errorTexts[code] : `Dictation failed (${String(code)})`;
 }
 
-type Shape = Record<string, 'string' | 'boolean' | 'number' | 'string[]'>;
+type Kind = 'string' | 'boolean' | 'number' | 'string[]';
+type Shape = Record<string, Kind | `${Kind}?`>; // "?": may be absent
 const shapes: Record<ScriviaEventType, Shape> = {
     locales: { locales: 'string[]', onDevice: 'string[]' },
     ready: { locale: 'string', onDevice: 'boolean' },
     level: { value: 'number' },
     partial: { text: 'string' },
-    final: { text: 'string' },
+    final: { text: 'string', lineBreaksBefore: 'number?' },
     // Unknown codes pass: dropping the line would hide a fatal error.
     error: { code: 'string', message: 'string' },
     end: {},
 };
 
 function fits(value: unknown, kind: Shape[string]): boolean {
+    if (kind.endsWith('?')) return value === undefined || fits(value, kind.slice(0, -1) as Kind);
     if (kind === 'string[]') return Array.isArray(value) && value.every((v) => typeof v === 'string');
     return typeof value === kind;
 }

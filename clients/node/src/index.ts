@@ -2,3 +2,4 @@ export * from './binary.js';
 export * from './events.js';
 export * from './session.js';
 export * from './locales.js';
+export * from './transcript.js';

@@ -1,27 +1,47 @@
 #!/usr/bin/env node
-// scrivia-live: dictation shown in place in the terminal. Settled text
-// scrolls up; beneath it a level bar and the partial text are redrawn as they
-// change. Ctrl-C stops in order (the owed text still comes); a second one
-// ends scrivia at once.
+// scrivia-live: dictation shown in place in the terminal. The finals, joined
+// as a Transcript, flow up as text; beneath it a level bar and the partial
+// text are redrawn as they change. Ctrl-C stops in order (the owed text still
+// comes); a second one ends scrivia at once. Piped into a file, it writes the
+// text alone, and notes go to standard error.
 
 import { parseArgs } from 'node:util';
 import { errorText, type ScriviaEvent } from './events.js';
 import { startScrivia } from './session.js';
+import { Transcript } from './transcript.js';
 
 const usage = 'usage: scrivia-live [--locale ID] [--pause SECONDS] [--no-punctuation] [--binary PATH]';
 
 const esc = '\x1b[';
-// Piped into a file or another program, the view is plain settled lines.
 const tty = process.stdout.isTTY === true;
 const style = (code: number) => (text: string) => (tty ? `${esc}${code}m${text}${esc}0m` : text);
 const [bold, dim, red] = [style(1), style(2), style(31)];
 
-// Owns the bottom of the terminal: two status lines below everything printed.
+// `line` in rows of at most `width`, broken after a space where one fits. A
+// row is never changed by text added at the end but for the last one.
+function wrap(line: string, width: number): string[] {
+    const rows: string[] = [];
+    while (line.length > width) {
+        const space = line.lastIndexOf(' ', width - 1);
+        const cut = space > 0 ? space + 1 : width;
+        rows.push(line.slice(0, cut));
+        line = line.slice(cut);
+    }
+    return [...rows, line];
+}
+
+// Owns the bottom of the terminal: the text's last row and three status rows
+// below everything printed for good. Only the last row of the text is redrawn:
+// a later final may still take its closing full stop.
 class LiveView {
     private statusShown = false;
     private level = 0;
     private partial = '';
     private heading = 'starting…';
+    private readonly transcript = new Transcript();
+    private doneLines = 0; // lines of the text printed for good
+    private doneRows = 0; // and rows of the next line
+    private piped = 0; // characters of the text written when piped
 
     update(event: ScriviaEvent): void {
         switch (event.type) {
@@ -36,7 +56,8 @@ class LiveView {
                 break;
             case 'final':
                 this.partial = '';
-                return this.draw([bold(event.text)]);
+                this.transcript.add(event);
+                break;
             case 'error':
                 return this.draw([red(`${errorText(event.code)} (${event.code}): ${event.message}`)]);
             default:
@@ -50,24 +71,35 @@ class LiveView {
         this.draw([]);
     }
 
-    // Writes settled lines above the status, then the status again.
-    draw(settled: string[], final = false): void {
+    // Writes notes and the text's new rows above the status, then the status again.
+    draw(notes: string[], final = false): void {
         if (!tty) {
-            for (const line of settled) process.stdout.write(`${line}\n`);
+            for (const note of notes) process.stderr.write(`${note}\n`);
+            const text = final ? `${this.transcript.text}\n` : this.transcript.fixed;
+            if (text.length > this.piped && text !== '\n') process.stdout.write(text.slice(this.piped));
+            this.piped = text.length;
             return;
         }
         const width = Math.max(20, process.stdout.columns ?? 80);
-        let out = this.statusShown ? `\r${esc}2A${esc}J` : `${esc}?25l`;
-        for (const line of settled) out += `${line}\n`;
+        let out = this.statusShown ? `\r${esc}3A${esc}J` : `${esc}?25l`;
+        for (const note of notes) out += `${note}\n`;
+        const lines = this.transcript.text.split('\n');
+        const printed = (rows: string[]) => rows.map((row) => `${bold(row)}\n`).join('');
+        for (; this.doneLines < lines.length - 1; this.doneLines++, this.doneRows = 0)
+            out += printed(wrap(lines[this.doneLines]!, width - 1).slice(this.doneRows));
+        const rows = wrap(lines.at(-1)!, width - 1);
+        out += printed(rows.slice(this.doneRows, -1));
+        this.doneRows = Math.max(this.doneRows, rows.length - 1);
+        out += bold(rows.at(-1)!);
         if (!final) {
             const barWidth = Math.min(40, width - 20);
             const filled = Math.round(Math.min(1, Math.max(0, this.level)) * barWidth);
             const bar = `[${'█'.repeat(filled)}${' '.repeat(barWidth - filled)}] ${this.level.toFixed(2)}`;
             // One line each, so the cursor arithmetic above holds: keep the end of a long partial.
             const partial = this.partial.length > width - 3 ? `…${this.partial.slice(-(width - 4))}` : this.partial;
-            out += `${dim(this.heading.slice(0, width - 1))}\n${bar}\n${dim(partial)}`;
+            out += `\n${dim(this.heading.slice(0, width - 1))}\n${bar}\n${dim(partial)}`;
         } else {
-            out += `${esc}?25h`;
+            out += `\n${esc}?25h`;
         }
         this.statusShown = !final;
         process.stdout.write(out);

@@ -1,10 +1,10 @@
 import * as assert from 'node:assert/strict';
-import { mkdtempSync, rmSync, symlinkSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync, symlinkSync } from 'node:fs';
 import * as os from 'node:os';
 import * as path from 'node:path';
 import { test } from 'node:test';
-import { findScrivia, listLocales, pickLocale, ScriviaSession, type BinaryOptions } from 'scrivia-client';
-import { binary } from './support';
+import { findScrivia, listLocales, parseEvent, pickLocale, ScriviaSession, Transcript, type BinaryOptions, type FinalEvent } from 'scrivia-client';
+import { binary, repoDir } from './support';
 
 test('scrivia is the one asked for, else on PATH, else the repository build; a miss names where it looked', () => {
     const dir = mkdtempSync(path.join(os.tmpdir(), 'scrivia-lookup-'));
@@ -36,4 +36,13 @@ test('stop kills a child that does not stop within the bound', async () => {
     // been killed, it would end on its own, with status 0.
     const session = new ScriviaSession(['30'], { binary: 'sleep' });
     assert.deepEqual(await session.stop({ timeoutMs: 300 }), { status: null, signal: 'SIGKILL' });
+});
+
+test('finals join into the text as dictated, from the cases both clients share; only a closing full stop may still change', () => {
+    for (const { why, finals, expected } of JSON.parse(readFileSync(`${repoDir}/clients/transcript-cases.json`, 'utf8'))) {
+        const transcript = new Transcript();
+        for (const final of finals) transcript.add(parseEvent(JSON.stringify({ type: 'final', ...final })) as FinalEvent);
+        assert.deepEqual([transcript.text, transcript.fixed], [expected, expected.replace(/\.$/, '')], why);
+    }
+    assert.equal(parseEvent('{"type":"final","text":"a","lineBreaksBefore":"2"}'), undefined);
 });

@@ -4,6 +4,7 @@ from .binary import ScriviaNotFound, find_scrivia
 from .events import ERROR_TEXTS, End, Error, Event, Final, Level, Locales, Partial, Ready, error_text, parse_event
 from .locales import ScriviaFailed, list_locales, pick_locale
 from .session import Session, run_scrivia, scrivia_arguments, start_scrivia
+from .transcript import Transcript
 
 __all__ = [
     "ERROR_TEXTS",
@@ -18,6 +19,7 @@ __all__ = [
     "ScriviaFailed",
     "ScriviaNotFound",
     "Session",
+    "Transcript",
     "error_text",
     "find_scrivia",
     "list_locales",

@@ -43,10 +43,13 @@ class Partial:
 
 @dataclass(frozen=True)
 class Final:
-    """Settled text of a segment: trimmed, never empty."""
+    """Settled text of a segment: trimmed, never empty. ``line_breaks_before``
+    (0 to 2) is the line feeds the person asked for before it; a
+    :class:`~scrivia_client.transcript.Transcript` joins finals with them."""
 
     kind: ClassVar[str] = "final"
     text: str
+    line_breaks_before: int = 0
 
 
 @dataclass(frozen=True)
@@ -117,7 +120,7 @@ _BUILDERS: dict[str, Callable[[dict[str, Any]], Event]] = {
     "ready": lambda o: Ready(_text(o["locale"]), _flag(o["onDevice"])),
     "level": lambda o: Level(_number(o["value"])),
     "partial": lambda o: Partial(_text(o["text"])),
-    "final": lambda o: Final(_text(o["text"])),
+    "final": lambda o: Final(_text(o["text"]), int(_number(o.get("lineBreaksBefore", 0)))),
     "error": lambda o: Error(_text(o["code"]), _text(o["message"])),
     "end": lambda o: End(),
 }

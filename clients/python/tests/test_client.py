@@ -1,12 +1,13 @@
 import asyncio
+import json
 import re
 import shutil
 
 import pytest
-from conftest import collect
+from conftest import REPO, collect
 
 import scrivia_client
-from scrivia_client import End, Final, Level, Partial, Ready, ScriviaNotFound, find_scrivia, parse_event
+from scrivia_client import End, Final, Level, Partial, Ready, ScriviaNotFound, Transcript, find_scrivia, parse_event
 
 RECORDING = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav"
 SPOKEN = set("he was not an ill disposed young man".split())
@@ -68,6 +69,7 @@ def test_stop_kills_a_child_that_does_not_stop_within_the_bound():
     "line, want",
     [
         ('{"type":"final","text":"a b","later":1}', Final("a b")),
+        ('{"type":"final","text":"a","lineBreaksBefore":"2"}', None),
         ('{"type":"ready","locale":"en-US","onDevice":true}', Ready("en-US", True)),
         ('{"type":"level","value":true}', None),
         ('{"type":"final"}', None),
@@ -107,3 +109,14 @@ def test_binary_lookup_order_and_the_places_named_when_none_is_found(tmp_path, m
         except ScriviaNotFound as error:
             got = str(error)
         assert got == want, (binary, variable, path, dev_built)
+
+
+CASES = json.loads((REPO / "clients" / "transcript-cases.json").read_text())
+
+
+@pytest.mark.parametrize("case", CASES, ids=[case["why"] for case in CASES])
+def test_finals_join_into_the_text_as_dictated(case):
+    transcript = Transcript()
+    for final in case["finals"]:
+        transcript.add(parse_event(json.dumps({"type": "final", **final})))
+    assert (transcript.text, transcript.fixed) == (case["expected"], case["expected"].removesuffix("."))
