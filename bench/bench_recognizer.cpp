@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include "platform/linux/speech/letter_to_sound.h"
 #include "platform/linux/speech/speech_service.h"
 #include "pumped_run_loop.h"
 #include "support/recordings.h"
@@ -123,6 +124,24 @@ void BM_Append48kStereo2048(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 2048);
 }
 BENCHMARK(BM_Append48kStereo2048)->Unit(benchmark::kMicrosecond);
+
+// Pronunciations for a words file of 2,000 made-up words that neither the
+// dictionary nor flite's lexicon holds, so each goes through letter-to-sound.
+void BM_LetterToSound2000Words(benchmark::State& state) {
+    const char* syllables[] = {"ku", "ber", "nte", "siob", "hann", "dup", "zor", "quix"};
+    std::string words;
+    for (int i = 0; i < 2000; ++i) {
+        int n = i;
+        do words += syllables[n % 8];
+        while ((n /= 8) > 0);
+        words += ' ';
+    }
+    const LetterToSound letterToSound(modelPhones(kEnglish.acousticModel));
+    for (auto _ : state) benchmark::DoNotOptimize(letterToSound.phonesFor(words));
+    state.counters["seconds_per_2000_words"] = benchmark::Counter(
+        1, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LetterToSound2000Words)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
