@@ -1,5 +1,7 @@
 // The lines scrivia writes on its standard output, as typed values.
 
+import { errorTexts } from './error-texts.js';
+
 export interface LocalesEvent {
     type: 'locales';
     locales: string[];
@@ -50,15 +52,6 @@ export type ScriviaEvent =
     | EndEvent;
 export type ScriviaEventType = ScriviaEvent['type'];
 
-const errorTexts = {
-    unsupported: 'Dictation does not support this language',
-    'speech-denied': 'Speech recognition is not allowed',
-    'mic-denied': 'Access to the microphone was refused',
-    unavailable: 'The recognition engine is not available right now',
-    'no-mic': 'No usable microphone',
-    engine: 'The microphone did not start',
-    recognizer: 'Recognition keeps failing',
-} as const;
 
 export type ScriviaErrorCode = keyof typeof errorTexts;
 export const errorCodes = Object.keys(errorTexts) as ScriviaErrorCode[];

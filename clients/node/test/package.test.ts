@@ -12,7 +12,9 @@ import { packageDir, repoDir } from './support';
 
 test('the packed tarball installs without scripts and runs the README example as ES module and CommonJS', () => {
     const work = mkdtempSync(path.join(os.tmpdir(), 'scrivia-pack-'));
-    const [clone, host] = [path.join(work, 'clone'), path.join(work, 'host')];
+    // The package in a clone's layout: its build reads the error codes from the clone's docs/.
+    const [clone, host] = [path.join(work, 'clone/clients/node'), path.join(work, 'host')];
+    cpSync(path.join(repoDir, 'docs/errors.json'), path.join(work, 'clone/docs/errors.json'));
     const run = (command: string, args: string[], cwd = host) => execFileSync(command, args, { cwd, encoding: 'utf8', stdio: 'pipe' });
     for (const file of run('git', ['ls-files', '-z', '.'], packageDir).split('\0').filter(Boolean)) cpSync(path.join(packageDir, file), path.join(clone, file));
     symlinkSync(path.join(packageDir, 'node_modules'), path.join(clone, 'node_modules'));

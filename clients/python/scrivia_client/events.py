@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import json
 from dataclasses import dataclass
+from importlib import resources
 from typing import Any, Callable, ClassVar, Union
 
 
@@ -70,14 +71,10 @@ class End:
 
 Event = Union[Locales, Ready, Level, Partial, Final, Error, End]
 
+# The project's one list of error codes (docs/errors.json), shipped in the package.
 ERROR_TEXTS = {
-    "unsupported": "Dictation does not support this language",
-    "speech-denied": "Speech recognition is not allowed",
-    "mic-denied": "Access to the microphone was refused",
-    "unavailable": "The recognition engine is not available right now",
-    "no-mic": "No usable microphone",
-    "engine": "The microphone did not start",
-    "recognizer": "Recognition keeps failing",
+    e["code"]: e["english"]
+    for e in json.loads(resources.files(__package__).joinpath("errors.json").read_text("utf-8"))["errors"]
 }
 
 
