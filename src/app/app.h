@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "events/event_stream.h"
 #include "platform/platform.h"
+#include "platform/thread_safety.h"
 #include "session/scrivia.h"
 
 namespace scrivia::app {
@@ -18,7 +19,7 @@ struct App {
     events::EventStream stream;  // standard output and its lock
     Settings settings;
     // The session, once both permissions are granted; never cleared.
-    std::shared_ptr<session::Scrivia> scrivia;
+    std::shared_ptr<session::Scrivia> scrivia SCRIVIA_GUARDED_BY(platform::mainThread);
 };
 
 // Writes the "locales" event; the run then ends with status 0.

@@ -49,7 +49,7 @@ void readUntilStop(int fd) {
     }
 }
 
-void handOff(App& app) {
+void handOff(App& app) SCRIVIA_REQUIRES(platform::mainThread) {
     if (app.scrivia) {
         app.scrivia->stop();
         return;
@@ -63,11 +63,13 @@ void watchHost(const std::shared_ptr<App>& app) {
     auto& loop = app->platform.runLoop;
     app->platform.process.standardOutput().setClosedHandler([app, &loop] {
         loop.post([app] {
+            platform::mainThread.assertHeld();  // a task of the main loop
             if (app->scrivia) return app->scrivia->abandon();
             app->stream.close(1);
         });
     });
     app->platform.process.onTerminationRequest([app] {
+        platform::mainThread.assertHeld();  // the handler runs on the main loop
         if (!app->scrivia) return app->stream.end(0);
         if (app->scrivia->isStopping()) return app->scrivia->stopNow();
         app->scrivia->stop();
@@ -78,7 +80,10 @@ void startControlChannel(const std::shared_ptr<App>& app) {
     int fd = app->platform.process.standardInput();
     app->platform.process.runInBackground("stdin-reader", [app, fd] {
         readUntilStop(fd);
-        app->platform.runLoop.post([app] { handOff(*app); });
+        app->platform.runLoop.post([app] {
+            platform::mainThread.assertHeld();  // a task of the main loop
+            handOff(*app);
+        });
     });
 }
 

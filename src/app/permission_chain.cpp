@@ -6,7 +6,8 @@ namespace {
 using platform::SpeechRecognizer;
 
 void onMicrophoneAnswer(const std::shared_ptr<App>& app,
-                        const std::shared_ptr<SpeechRecognizer>& recognizer, bool granted) {
+                        const std::shared_ptr<SpeechRecognizer>& recognizer, bool granted)
+    SCRIVIA_REQUIRES(platform::mainThread) {
     if (!granted) return app->stream.fail(events::code::micDenied, events::message::micDenied);
     if (!recognizer->isAvailable())
         return app->stream.fail(events::code::unavailable, events::message::unavailable);
@@ -20,8 +21,10 @@ void onMicrophoneAnswer(const std::shared_ptr<App>& app,
 
 void startAfterMic(const std::shared_ptr<App>& app, std::shared_ptr<SpeechRecognizer> recognizer) {
     app->platform.audio.requestMicrophoneAccess([app, recognizer](bool granted) {
-        app->platform.runLoop.post(
-            [app, recognizer, granted] { onMicrophoneAnswer(app, recognizer, granted); });
+        app->platform.runLoop.post([app, recognizer, granted] {
+            platform::mainThread.assertHeld();  // a task of the main loop
+            onMicrophoneAnswer(app, recognizer, granted);
+        });
     });
 }
 

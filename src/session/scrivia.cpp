@@ -23,10 +23,12 @@ void Scrivia::start() {
 
     std::weak_ptr<Scrivia> weak = weak_from_this();
     engine->installTap(tapBufferSize, format, [weak](const platform::AudioBuffer& buffer) {
+        platform::audioThread.assertHeld();  // the engine calls its tap there
         if (auto self = weak.lock()) self->tap(buffer);
     });
     engine->setStoppedHandler([weak, &loop = environment.platform.runLoop](platform::Error error) {
         loop.post([weak, error] {
+            platform::mainThread.assertHeld();  // a task of the main loop
             if (auto self = weak.lock()) self->microphoneLost(error);
         });
     });
@@ -39,6 +41,7 @@ void Scrivia::start() {
     stream.emit(
         events::readyEvent(platform::dashedIdentifier(recognizer->localeIdentifier()), onDevice));
     environment.platform.runLoop.scheduleRepeating(watchdogInterval, [weak] {
+        platform::mainThread.assertHeld();  // a task of the main loop
         if (auto self = weak.lock()) self->tick();
     });
 }
@@ -48,8 +51,8 @@ void Scrivia::start() {
 // the replacement returns.
 void Scrivia::tap(const platform::AudioBuffer& buffer) {
     {
-        std::lock_guard lock(requestLock);
-        if (request) request->append(buffer);
+        platform::MutexLock lock(requestLock);
+        if (tapRequest) tapRequest->append(buffer);
     }
     const float* first = buffer.floatChannelData ? buffer.floatChannelData[0] : nullptr;
     if (auto level = levelMeter.measure(now(), first, buffer.frameLength))
@@ -89,6 +92,7 @@ void Scrivia::newRequest() {
     task = recognizer->recognitionTask(
         next, [weak, next](std::optional<platform::RecognitionResult> result,
                            std::optional<platform::Error> error) {
+            platform::mainThread.assertHeld();  // results reach their handler there
             auto self = weak.lock();
             if (!self) return;
             // Results of requests that were abandoned are not wanted.
@@ -98,8 +102,9 @@ void Scrivia::newRequest() {
 }
 
 void Scrivia::setRequest(RequestPtr next) {
-    std::lock_guard lock(requestLock);
-    request = std::move(next);
+    request = next;
+    platform::MutexLock lock(requestLock);
+    tapRequest = std::move(next);
 }
 
 void Scrivia::handle(const std::optional<platform::RecognitionResult>& result,
@@ -187,6 +192,7 @@ void Scrivia::stop() {
     }
     std::weak_ptr<Scrivia> weak = weak_from_this();
     environment.platform.runLoop.postAfter(gracePeriod, [weak] {
+        platform::mainThread.assertHeld();  // a task of the main loop
         if (auto self = weak.lock()) self->flush();
     });
 }

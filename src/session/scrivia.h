@@ -2,13 +2,12 @@
 // granted. It owns the recogniser, the engine and the current request, and
 // applies the segment rules, the error window and the owed segments.
 //
-// Threads: everything here is main-thread state, except `request`, which the
-// audio thread reads under `requestLock`, and `levelMeter`, which only the
-// audio thread touches after construction.
+// Threads: everything here is main-thread state, guarded by the main thread's
+// role, except the request the tap feeds, which the audio thread reads under
+// `requestLock`, and `levelMeter`, which only the audio thread touches.
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +15,7 @@
 #include "audio/level_meter.h"
 #include "events/event_stream.h"
 #include "platform/platform.h"
+#include "platform/thread_safety.h"
 #include "session/error_window.h"
 #include "session/owed_segments.h"
 #include "session/segment_rules.h"
@@ -41,62 +41,70 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
 
     // Taps the microphone, opens the first request, writes "ready" and starts
     // the watchdog; or ends the run with "no-mic" or "engine".
-    void start();
+    void start() SCRIVIA_REQUIRES(platform::mainThread);
     // The orderly stop: the current segment closes, owed text is written
     // within the grace period, then "end". Later calls change nothing.
-    void stop();
+    void stop() SCRIVIA_REQUIRES(platform::mainThread);
     // The stop without the grace period: what is owed is written at once as
     // it stands, then "end".
-    void stopNow();
+    void stopNow() SCRIVIA_REQUIRES(platform::mainThread);
     // The host has gone: nothing more can reach it, so the microphone is
     // released at once.
-    void abandon();
-    bool isStopping() const { return stopping; }
+    void abandon() SCRIVIA_REQUIRES(platform::mainThread);
+    bool isStopping() const SCRIVIA_REQUIRES(platform::mainThread) { return stopping; }
 
   private:
     using RequestPtr = std::shared_ptr<platform::RecognitionRequest>;
 
     platform::Instant now() { return environment.platform.clock.now(); }
-    // AUDIO THREAD: hands the buffer to the current request and the meter.
-    void tap(const platform::AudioBuffer& buffer);
+    // Hands the buffer to the current request and the meter; never waits for
+    // the main thread or the recogniser.
+    void tap(const platform::AudioBuffer& buffer) SCRIVIA_REQUIRES(platform::audioThread)
+        SCRIVIA_EXCLUDES(requestLock);
     // The watchdog: closes a segment after a pause or when it is too old.
-    void tick();
+    void tick() SCRIVIA_REQUIRES(platform::mainThread);
     // Opens a fresh request and task and makes them current.
-    void newRequest();
-    void setRequest(RequestPtr next);
+    void newRequest() SCRIVIA_REQUIRES(platform::mainThread);
+    void setRequest(RequestPtr next) SCRIVIA_REQUIRES(platform::mainThread)
+        SCRIVIA_EXCLUDES(requestLock);
     // Everything the recogniser reports for `forRequest`.
     void handle(const std::optional<platform::RecognitionResult>& result,
-                const std::optional<platform::Error>& error, const RequestPtr& forRequest);
-    void handleError(const platform::Error& error, const RequestPtr& forRequest);
+                const std::optional<platform::Error>& error, const RequestPtr& forRequest)
+        SCRIVIA_REQUIRES(platform::mainThread);
+    void handleError(const platform::Error& error, const RequestPtr& forRequest)
+        SCRIVIA_REQUIRES(platform::mainThread);
     // Writes settled text as "final", trimmed; nothing when blank. The line
     // feeds trimmed off are not lost: they go before the next final written.
-    void emitFinal(std::string_view text);
+    void emitFinal(std::string_view text) SCRIVIA_REQUIRES(platform::mainThread);
     // Owes the current request's text and opens the next one.
-    void closeSegment();
+    void closeSegment() SCRIVIA_REQUIRES(platform::mainThread);
     // The microphone is gone for good: what is owed is written, then "no-mic".
-    void microphoneLost(const platform::Error& error);
+    void microphoneLost(const platform::Error& error) SCRIVIA_REQUIRES(platform::mainThread);
     // Writes whatever is still owed, in spoken order, then finishes.
-    void flush();
+    void flush() SCRIVIA_REQUIRES(platform::mainThread);
     // Writes every text still owed, the current segment's last.
-    void settleAll();
-    void releaseAudio();
+    void settleAll() SCRIVIA_REQUIRES(platform::mainThread);
+    void releaseAudio() SCRIVIA_REQUIRES(platform::mainThread);
     // Tears the audio down and writes "end"; the run ends with status 0.
-    void finish();
+    void finish() SCRIVIA_REQUIRES(platform::mainThread);
 
-    Environment environment;
-    std::shared_ptr<platform::SpeechRecognizer> recognizer;
-    std::unique_ptr<platform::AudioEngine> engine;
-    std::mutex requestLock;  // held to replace `request`, and by the tap while it appends
-    RequestPtr request;      // written on main under requestLock; read by the audio thread under it
-    std::shared_ptr<platform::RecognitionTask> task;
-    OwedSegments owed;
-    std::string lastText;
-    int lineBreaksOwed = 0;  // said after the last final written, owed to the next one
-    platform::Instant lastChange;
-    platform::Instant segmentStart;
-    bool stopping = false;
-    ErrorWindow errors;
-    audio::LevelMeter levelMeter;  // audio thread only, after construction
+    const Environment environment;
+    const std::shared_ptr<platform::SpeechRecognizer> recognizer;
+    const std::unique_ptr<platform::AudioEngine> engine;
+    platform::Mutex
+        requestLock;  // held to replace the tap's request, and by the tap while it appends
+    RequestPtr tapRequest SCRIVIA_GUARDED_BY(requestLock);
+    RequestPtr request SCRIVIA_GUARDED_BY(platform::mainThread);  // the same, as main sees it
+    std::shared_ptr<platform::RecognitionTask> task SCRIVIA_GUARDED_BY(platform::mainThread);
+    OwedSegments owed SCRIVIA_GUARDED_BY(platform::mainThread);
+    std::string lastText SCRIVIA_GUARDED_BY(platform::mainThread);
+    // Said after the last final written, owed to the next one.
+    int lineBreaksOwed SCRIVIA_GUARDED_BY(platform::mainThread) = 0;
+    platform::Instant lastChange SCRIVIA_GUARDED_BY(platform::mainThread);
+    platform::Instant segmentStart SCRIVIA_GUARDED_BY(platform::mainThread);
+    bool stopping SCRIVIA_GUARDED_BY(platform::mainThread) = false;
+    ErrorWindow errors SCRIVIA_GUARDED_BY(platform::mainThread);
+    audio::LevelMeter levelMeter SCRIVIA_GUARDED_BY(platform::audioThread);
     const bool onDevice;
 };
 
