@@ -85,10 +85,10 @@ void BM_PlaceNamesLoad(benchmark::State& state) {
     std::ifstream in(kList, std::ios::binary);
     const std::string lines((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const NameList list(lines);
-    PlaceNames places;
+    SpelledPhrases places;
     std::size_t peak = 0;
     for (auto _ : state) {
-        places = PlaceNames();
+        places = SpelledPhrases();
         const std::size_t before = heapNow;
         restartPeak();
         places = loadPlaceNames(englishRules(), lines, list);

@@ -49,6 +49,12 @@ void parseOptions(Settings& settings) {
                     settings.pauseSeconds = session::clampedPause(number);
                 args.pop_front();
             }
+        } else if (argument == "--words") {
+            // Not checked here: a file that cannot be used only gives no words.
+            if (!args.empty()) {
+                settings.wordsPath = std::move(args.front());
+                args.pop_front();
+            }
         } else if (argument == "--no-punctuation") {
             settings.punctuation = false;
         } else if (argument == "--list") {

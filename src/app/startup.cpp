@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/app.h"
+#include "app/word_list.h"
 #include "platform/locale_identifier.h"
 
 namespace scrivia::app {
@@ -17,6 +18,8 @@ std::shared_ptr<App> start(std::vector<std::string> args, platform::Platform& pl
         listLocales(*app);
         return app;
     }
+    // Read once, before the recogniser is made: it is built with them.
+    settings.words = loadWordList(platform.process, settings.wordsPath);
     auto recognizer = selectRecognizer(*app);
     if (!recognizer) return app;
     requestPermissions(app, std::move(recognizer));

@@ -11,17 +11,6 @@
 namespace scrivia::formatting {
 namespace {
 
-std::vector<std::string_view> split(std::string_view words) {
-    std::vector<std::string_view> result;
-    while (!words.empty()) {
-        const auto space = words.find(' ');
-        if (space != 0) result.push_back(words.substr(0, space));
-        if (space == std::string_view::npos) break;
-        words.remove_prefix(space + 1);
-    }
-    return result;
-}
-
 // Whether `text` ends with one of `marks`.
 bool endsWithOne(std::string_view text, Words marks) {
     return std::any_of(marks.begin(), marks.end(),
@@ -46,7 +35,8 @@ std::string assemble(const LanguageRules& r, const std::vector<Piece>& pieces, b
             continue;
         }
         if (space) text += ' ';
-        text += capital ? withCapital(p.text) : p.text;
+        // A person's spelling stands even first in a sentence: "iPhone".
+        text += capital && p.kind != Piece::Kind::spelled ? withCapital(p.text) : p.text;
         capital = false;
         space = true;
     }
@@ -76,14 +66,32 @@ Formatter::Formatter(const LanguageRules& rules, std::shared_ptr<const NameList>
     : rules_(rules),
       // A language without a word list of its own has no use for another's.
       names_(rules_.nameListPath.empty() ? nullptr : std::move(names)),
-      config_(config) {}
+      ownWords_(config.ownWords),
+      punctuation_(config.punctuation) {}
 
 std::string Formatter::format(std::string_view words, TextKind kind, bool continuesSentence) const {
-    const auto heard = split(words);
-    auto pieces = numberPieces(rules_, heard);
-    if (config_.punctuation) pieces = markPieces(rules_, std::move(pieces));
+    const auto heard = wordsOf(words);
+    const Words all(heard);
+    // A person's words first, so that no later pass reads them; the words
+    // between them go through the number pass run by run.
+    std::vector<Piece> pieces;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i <= all.size();) {
+        const auto own = i < all.size() && !ownWords_.empty() ? ownWords_.longestAt(all.subspan(i))
+                                                              : std::nullopt;
+        if (!own && i < all.size()) {
+            ++i;
+            continue;
+        }
+        for (Piece& p : numberPieces(rules_, all.subspan(from, i - from)))
+            pieces.push_back(std::move(p));
+        if (!own) break;
+        pieces.push_back({std::string(own->spelling), Piece::Kind::spelled});
+        from = i += own->words;
+    }
+    if (punctuation_) pieces = markPieces(rules_, std::move(pieces));
     pieces = writeNames(rules_, names_.get(), std::move(pieces));
-    return assemble(rules_, pieces, config_.punctuation, kind, continuesSentence);
+    return assemble(rules_, pieces, punctuation_, kind, continuesSentence);
 }
 
 std::string Formatter::nameListPath(std::string_view localeIdentifier) {

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "formatting/name_list.h"
+#include "formatting/spelled_phrases.h"
 
 namespace scrivia::formatting {
 
@@ -19,6 +21,10 @@ struct FormatterConfig {
     // final gets its closing mark. false: none of these; numbers, money,
     // names and "I" are written all the same.
     bool punctuation = true;
+    // A person's own words and names, each written as spelled wherever the
+    // words of its spelling are heard ("GitHub" for "github"): no number,
+    // mark or name rule touches them. Read only while the formatter is made.
+    std::span<const std::string> ownWords = {};
 };
 
 // Immutable once made: `format` may be called from any thread.
@@ -45,7 +51,8 @@ class Formatter {
   private:
     const LanguageRules& rules_;
     std::shared_ptr<const NameList> names_;
-    FormatterConfig config_;
+    SpelledPhrases ownWords_;
+    bool punctuation_;
 };
 
 }  // namespace scrivia::formatting

@@ -31,7 +31,7 @@ class NameList {
     std::optional<NameSpelling> find(std::string_view lowerCaseWord) const;
 
     // Empty unless loaded by `loadNameList` for a language with place files.
-    const PlaceNames& places() const { return places_; }
+    const SpelledPhrases& places() const { return places_; }
 
     std::size_t size() const { return entries_.size(); }
     // Bytes held by the structures, places included, for the benchmark.
@@ -47,7 +47,7 @@ class NameList {
 
     std::string text_;            // lower-cased keys and spellings, back to back
     std::vector<Entry> entries_;  // sorted by key
-    PlaceNames places_;
+    SpelledPhrases places_;
 
     friend std::shared_ptr<const NameList> loadNameList(const std::string& path);
 };

@@ -8,7 +8,8 @@
 namespace scrivia::formatting {
 
 struct Piece {
-    enum class Kind { word, number, mark };
+    // `spelled`: a person's own word, written as they spell it; no pass changes it.
+    enum class Kind { word, number, mark, spelled };
     std::string text;  // a word as heard until the names pass; else as written
     Kind kind = Kind::word;
     Attach attach = Attach::toNeither;  // marks only

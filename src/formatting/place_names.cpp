@@ -1,9 +1,6 @@
 #include "formatting/place_names.h"
 
-#include <utf8proc.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -14,17 +11,6 @@ namespace scrivia::formatting {
 namespace {
 
 using Json = nlohmann::json;
-
-std::vector<std::string_view> wordsOf(std::string_view name) {
-    std::vector<std::string_view> words;
-    while (!name.empty()) {
-        const auto space = name.find(' ');
-        if (space != 0) words.push_back(name.substr(0, space));
-        if (space == std::string_view::npos) break;
-        name.remove_prefix(space + 1);
-    }
-    return words;
-}
 
 // "Korea, Republic of", "Saint Martin (French part)" and "Wales [Cymru
 // GB-CYM]" are catalogue forms nobody says; names of one word need no table.
@@ -129,72 +115,8 @@ void keepUncommon(std::vector<std::string>& cities, std::string_view lines) {
 
 }  // namespace
 
-std::string folded(std::string_view word) {
-    utf8proc_uint8_t* out = nullptr;
-    const auto size =
-        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(word.data()),
-                     static_cast<utf8proc_ssize_t>(word.size()), &out,
-                     static_cast<utf8proc_option_t>(UTF8PROC_DECOMPOSE | UTF8PROC_STRIPMARK |
-                                                    UTF8PROC_CASEFOLD));
-    if (size < 0) return lowerCase(word);  // not UTF-8
-    std::string result(reinterpret_cast<const char*>(out), static_cast<std::size_t>(size));
-    std::free(out);
-    return result;
-}
-
-PlaceNames::PlaceNames(std::span<const std::string> names) {
-    for (const std::string& name : names) {
-        const auto words = wordsOf(name);
-        if (words.size() < 2 || name.size() > UINT16_MAX) continue;
-        std::string key;
-        for (auto word : words) key.append(key.empty() ? "" : " ").append(folded(word));
-        if (key.size() > UINT16_MAX) continue;
-        Entry e{static_cast<std::uint32_t>(text_.size()), 0, static_cast<std::uint16_t>(key.size()),
-                static_cast<std::uint16_t>(name.size())};
-        text_ += key;
-        e.spelling = static_cast<std::uint32_t>(text_.size());
-        text_ += name;
-        entries_.push_back(e);
-    }
-    std::stable_sort(entries_.begin(), entries_.end(),
-                     [&](const Entry& a, const Entry& b) { return keyOf(a) < keyOf(b); });
-    // "São Paulo" the state and "Sao Paulo" the city: the first read stands.
-    entries_.erase(
-        std::unique(entries_.begin(), entries_.end(),
-                    [&](const Entry& a, const Entry& b) { return keyOf(a) == keyOf(b); }),
-        entries_.end());
-    entries_.shrink_to_fit();
-    text_.shrink_to_fit();
-}
-
-bool PlaceNames::hasKeyStartingWith(std::string_view prefix) const {
-    auto it = std::lower_bound(entries_.begin(), entries_.end(), prefix,
-                               [&](const Entry& e, std::string_view k) { return keyOf(e) < k; });
-    return it != entries_.end() && keyOf(*it).starts_with(prefix);
-}
-
-std::optional<PlaceMatch> PlaceNames::longestAt(std::span<const std::string_view> heard) const {
-    std::optional<PlaceMatch> best;
-    std::string key;
-    for (std::size_t n = 0; n < heard.size() && !heard[n].empty(); ++n) {
-        if (n > 0) key += ' ';
-        key += folded(heard[n]);
-        auto it =
-            std::lower_bound(entries_.begin(), entries_.end(), key,
-                             [&](const Entry& e, std::string_view k) { return keyOf(e) < k; });
-        if (it != entries_.end() && keyOf(*it) == key)
-            best = PlaceMatch{{text_.data() + it->spelling, it->spellingLength}, n + 1};
-        if (!hasKeyStartingWith(key + ' ')) break;
-    }
-    return best;
-}
-
-std::size_t PlaceNames::bytes() const {
-    return sizeof(*this) + text_.capacity() + entries_.capacity() * sizeof(Entry);
-}
-
-PlaceNames loadPlaceNames(const LanguageRules& rules, std::string_view lines,
-                          const NameList& names) {
+SpelledPhrases loadPlaceNames(const LanguageRules& rules, std::string_view lines,
+                              const NameList& names) {
     // Countries first: their spelling stands where a city shares the name.
     auto all = isoNames(rules.countriesPath);
     for (auto& name : isoNames(rules.subdivisionsPath))
@@ -202,7 +124,7 @@ PlaceNames loadPlaceNames(const LanguageRules& rules, std::string_view lines,
     auto cities = zoneCities(rules.zoneTablePath);
     keepUncommon(cities, lines);
     std::move(cities.begin(), cities.end(), std::back_inserter(all));
-    return PlaceNames(all);
+    return SpelledPhrases(all, 2);
 }
 
 }  // namespace scrivia::formatting

@@ -85,7 +85,7 @@ std::vector<Piece> writeNames(const LanguageRules& r, const NameList* names,
         Before next = Before::other;
         const bool word = p.kind == Piece::Kind::word;
         const auto rest = std::span(heard).subspan(i);
-        std::optional<PlaceMatch> place;
+        std::optional<PhraseMatch> place;
         std::optional<std::string> spelling;
         if (!word) {
         } else if (const SpelledWord* fixed = spelled(r.fixedSpellings, p.text)) {

@@ -4,6 +4,7 @@
 // own beneath this one (linux/), and the tests implement them in simulation.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -129,6 +130,14 @@ class SpeechRecognizer {
         std::shared_ptr<RecognitionRequest> request, ResultHandler handler) = 0;
 };
 
+// A person's own word or name, from the file the host names: written as it
+// should appear ("PostgreSQL"), and, when the spelling does not tell how it
+// is said, how it is said in ordinary words ("post gres q l"; else empty).
+struct WordEntry {
+    std::string written;
+    std::string spoken;
+};
+
 // Authorisation status: 0 not determined, 1 denied, 2 restricted, 3 authorised.
 using AuthorizationStatus = std::int64_t;
 
@@ -204,6 +213,11 @@ class Process {
     // `handler` runs on the main thread each time the user or the system asks
     // the process to end (SIGINT, SIGTERM, SIGHUP on Linux).
     virtual void onTerminationRequest(std::function<void()> handler) = 0;
+    // The bytes of the regular file at `path`, or none when it is anything
+    // else (a FIFO or a device: never waits for one), cannot be read, or holds
+    // more than `maxBytes`.
+    virtual std::optional<std::string> readUserFile(const std::string& path,
+                                                    std::size_t maxBytes) = 0;
 };
 
 // Everything one run of the program reaches of its platform.

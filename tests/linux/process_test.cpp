@@ -2,12 +2,19 @@
 // of tasks and timers, termination signals, and quitting.
 #include "platform/linux/system/process.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
 #include <string>
+#include <tuple>
 
 namespace scrivia::platform::linux_ {
 namespace {
@@ -60,6 +67,35 @@ TEST(MainLoop, TasksInOrderTimersWhenDueSignalsOnTheLoopAndTheFirstQuitsStatus) 
     EXPECT_EQ(loop.run(), 3);
     EXPECT_EQ(order, "p0sssABC");
     EXPECT_FALSE(early);
+}
+
+// Only a regular file within the limit is read; nothing waits on a FIFO.
+TEST(UserFile, ARegularFileWithinTheLimitOnly) {
+    constexpr std::size_t limit = 1 << 20;
+    char dir[] = "/tmp/scrivia-userfile-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/fifo", big = std::string(dir) + "/big";
+    mkfifo(fifo.c_str(), 0600);
+    RunLoop loop;
+    Process process(loop);
+    // The path, its size when one is written, and the size read (-1: none).
+    // clang-format off
+    for (auto [path, size, want] : std::initializer_list<std::tuple<std::string, long, long>>{
+             {big, limit, limit}, {big, limit + 1, -1}, {fifo, -1, -1}, {dir, -1, -1},
+             {"/dev/zero", -1, -1}, {std::string(dir) + "/missing", -1, -1}}) {
+        // clang-format on
+        if (size >= 0) std::ofstream(path) << std::string(size, 'x');
+        auto read = std::async(std::launch::async, [&, path = path] {
+            auto bytes = process.readUserFile(path, limit);
+            return bytes ? long(bytes->size()) : -1L;
+        });
+        if (read.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+            ADD_FAILURE() << path << " blocks";
+            close(open(path.c_str(), O_WRONLY | O_NONBLOCK));  // a writer lets the FIFO go
+        }
+        EXPECT_EQ(read.get(), want) << path;
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -88,6 +88,7 @@ struct Process : platform::Process {
         background.push_back(std::move(work));
     }
     void onTerminationRequest(std::function<void()> handler) override { terminate = handler; }
+    std::optional<std::string> readUserFile(const std::string&, std::size_t) override { return {}; }
     void input(const std::string& bytes, bool closeAfter) {
         if (::write(stdin[1], bytes.data(), bytes.size()) < 0) throw std::runtime_error("stdin");
         if (closeAfter) close(std::exchange(stdin[1], -1));

@@ -2,6 +2,8 @@
 // a final, a partial and a --no-punctuation run write for it.
 #include <gtest/gtest.h>
 
+#include <span>
+
 #include "formatting/formatter.h"
 #include "formatting/language_rules.h"
 #include "formatting/rules_check.h"
@@ -88,6 +90,33 @@ TEST(Formatter, SpokenWordsToText) {
     EXPECT_EQ(Formatter::nameListPath("en-GB"), "/usr/share/dict/american-english");
     EXPECT_EQ(Formatter::nameListPath("fr_FR"), "");
     EXPECT_EQ(loadNameList("/nonexistent/words"), nullptr);
+}
+
+// A person's own words win over every pass: numbers, marks, names, places.
+TEST(Formatter, APersonsOwnWordsAsSpelled) {
+    const auto names = loadNameList("/usr/share/dict/american-english");
+    const std::vector<std::string> own = {"GitHub",        "iPhone", "Node.js",
+                                          "Anouk Dupont",  "Dupont", "Seven Eleven",
+                                          "Comma Capital", "PARIS",  "United States Steel"};
+    // clang-format off
+    struct Row { std::string_view words, final, plain; bool withOwn = true; };
+    for (const Row& r : std::initializer_list<Row>{
+        {"iphone users push node.js to github", "iPhone users push Node.js to GitHub.", "iPhone users push Node.js to GitHub"},
+        {"anouk dupont and dupont", "Anouk Dupont and Dupont.", "Anouk Dupont and Dupont"},
+        {"anouk dupont and dupont", "Anouk DuPont and DuPont.", "anouk DuPont and DuPont", false},
+        {"at seven eleven comma capital", "At Seven Eleven Comma Capital.", "at Seven Eleven Comma Capital"},
+        {"at seven eleven comma capital", "At 7:11, capital.", "at 7:11 comma capital", false},
+        {"paris and the united states steel of the united states", "PARIS and the United States Steel of the United States.", "PARIS and the United States Steel of the United States"},
+        {"paris and the united states steel of the united states", "Paris and the United States steel of the United States.", "Paris and the United States steel of the United States", false},
+    }) {
+        // clang-format on
+        const std::span<const std::string> words = r.withOwn ? own : std::span<const std::string>{};
+        const Formatter on("en_US", names, {.ownWords = words}),
+            off("en_US", names, {.punctuation = false, .ownWords = words});
+        EXPECT_EQ(on.format(r.words, TextKind::final), r.final) << r.words;
+        EXPECT_EQ(on.format(r.words, TextKind::partial) + ".", r.final) << r.words;
+        EXPECT_EQ(off.format(r.words, TextKind::final), r.plain) << r.words;
+    }
 }
 
 // A language that is only its tables, unshipped: no ordinal suffixes (ordinals

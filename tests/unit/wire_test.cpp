@@ -5,6 +5,7 @@
 
 #include "app/control_channel.h"
 #include "app/settings.h"
+#include "app/word_list.h"
 #include "events/json_line.h"
 #include "events/text.h"
 
@@ -34,13 +35,44 @@ TEST(Options, Table) {
              {{"--pause", ""}, "fr-FR 1.2 + -"},
              {{"--LIST", "--pause=2", "-l", "--No-Punctuation", "--locale=de"}, "fr-FR 1.2 + -"},
              {{"x", "--list", "y"}, "fr-FR 1.2 + L"},
+             {{"--words", "a", "--words", "b b"}, "fr-FR 1.2 + - w:b b"},
+             {{"--words", "--list"}, "fr-FR 1.2 + - w:--list"},
+             {{"--words", "x", "--list"}, "fr-FR 1.2 + L w:x"},
+             {{"--words"}, "fr-FR 1.2 + -"},
+             {{"--Words", "x", "--words=x"}, "fr-FR 1.2 + -"},
          }) {
         app::Settings s{.localeId = "fr-FR", .args = {args.begin(), args.end()}};
         app::parseOptions(s);
         std::ostringstream got;
         got << s.localeId << " " << s.pauseSeconds << " " << (s.punctuation ? "+" : "-") << " "
-            << (s.listOnly ? "L" : "-");
+            << (s.listOnly ? "L" : "-") << (s.wordsPath.empty() ? "" : " w:" + s.wordsPath);
         EXPECT_EQ(got.str(), want) << ::testing::PrintToString(args);
+    }
+}
+
+TEST(WordList, UsableLinesInOrderAndTheFirst2000) {
+    const std::string line100(app::wordLineMaxBytes, 'a');
+    std::string many;  // 2,001 entries
+    for (int i = 0; i <= 2000; ++i) many += "w" + std::to_string(i) + "\n";
+    // The file, and its entries as "written/spoken" (a long one as its size), one space apart.
+    for (auto [text, want] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"Kubernetes\nAnouk Dupont\niPhone", "Kubernetes Anouk Dupont iPhone"},
+             {"\xef\xbb\xbf# team\n\n \t \n  #x = y\nGitHub", "GitHub"},
+             {"PostgreSQL = post gres q l\r\nSiobhan \t= shiv   awn\r\n",
+              "PostgreSQL/post gres q l Siobhan/shiv awn"},
+             {"  Node.js \t\nC=64\nx =\n= y\n=\na = b = c\nE = mc2", "Node.js C=64 E/mc2"},
+             {line100 + "\r\n" + line100 + "a\n" + line100.substr(4) + " = b", "100 96/b"},
+             {"Zo\u00eb\ncaf\xc3\n\xed\xa0\x80\n\xc0\xaf\nok", "Zo\u00eb ok"},  // bad UTF-8
+             {"a\x01b\nc\x7f\nd\u0085\ne\rf\ng", "g"},                          // controls
+             {many, "2000 w0 w1999"}}) {
+        const auto entries = app::parseWordList(text);
+        std::string got = entries.size() > 10 ? std::to_string(entries.size()) : "";
+        for (const auto& e : entries) {
+            if (entries.size() > 10 && &e != &entries.front() && &e != &entries.back()) continue;
+            const auto shown = e.written.size() > 50 ? std::to_string(e.written.size()) : e.written;
+            got += (got.empty() ? "" : " ") + shown + (e.spoken.empty() ? "" : "/" + e.spoken);
+        }
+        EXPECT_EQ(got, want) << text.substr(0, 40);
     }
 }
 

@@ -1,7 +1,11 @@
 #include "platform/linux/system/process.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string_view>
 #include <utility>
@@ -61,6 +65,28 @@ void Process::onTerminationRequest(std::function<void()> handler) {
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+std::optional<std::string> Process::readUserFile(const std::string& path, std::size_t maxBytes) {
+    // Non-blocking: opening a FIFO without a writer would otherwise wait for
+    // one, and start-up with it. Only a regular file is read after that.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> bytes;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<std::uintmax_t>(status.st_size) <= maxBytes) {
+        // Read to the end: a file that grew past `maxBytes` meanwhile is refused too.
+        std::string text;
+        char chunk[16384];
+        ssize_t got = 0;
+        while (text.size() <= maxBytes &&
+               ((got = ::read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR)))
+            if (got > 0) text.append(chunk, static_cast<std::size_t>(got));
+        if (got == 0 && text.size() <= maxBytes) bytes = std::move(text);
+    }
+    ::close(fd);
+    return bytes;
 }
 
 }  // namespace scrivia::platform::linux_

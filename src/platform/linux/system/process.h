@@ -27,6 +27,7 @@ class Process final : public platform::Process {
     void runInBackground(const std::string& name, std::function<void()> work) override;
     // SIGINT, SIGTERM and SIGHUP wake the main loop, which runs `handler`.
     void onTerminationRequest(std::function<void()> handler) override;
+    std::optional<std::string> readUserFile(const std::string& path, std::size_t maxBytes) override;
     // Waits until the host has every line written so far, or has gone.
     void drainOutput() { output_.drain(); }
 
