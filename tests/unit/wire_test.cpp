@@ -53,7 +53,7 @@ TEST(Options, Table) {
 TEST(WordList, UsableLinesInOrderAndTheFirst2000) {
     const std::string line100(app::wordLineMaxBytes, 'a');
     std::string many;  // 2,001 entries
-    for (int i = 0; i <= 2000; ++i) many += "w" + std::to_string(i) + "\n";
+    for (int i = 0; i <= 2000; ++i) many.append("w").append(std::to_string(i)).append("\n");
     // The file, and its entries as "written/spoken" (a long one as its size), one space apart.
     for (auto [text, want] : std::initializer_list<std::pair<std::string, std::string>>{
              {"Kubernetes\nAnouk Dupont\niPhone", "Kubernetes Anouk Dupont iPhone"},
