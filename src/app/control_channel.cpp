@@ -13,12 +13,12 @@ bool ControlLineReader::feed(std::string_view bytes) {
     while (!bytes.empty()) {
         auto lf = bytes.find('\n');
         auto piece = bytes.substr(0, lf);
-        if (!overlong) {
-            if (line.size() + piece.size() > maxKept) {
-                overlong = true;
-                line.clear();
+        if (!overlong_) {
+            if (line_.size() + piece.size() > maxKept) {
+                overlong_ = true;
+                line_.clear();
             } else {
-                line.append(piece);
+                line_.append(piece);
             }
         }
         if (lf == std::string_view::npos) return false;
@@ -29,9 +29,9 @@ bool ControlLineReader::feed(std::string_view bytes) {
 }
 
 bool ControlLineReader::lineEnds() {
-    bool stop = !overlong && events::trimmed(line) == "stop";
-    line.clear();
-    overlong = false;
+    bool stop = !overlong_ && events::trimmed(line_) == "stop";
+    line_.clear();
+    overlong_ = false;
     return stop;
 }
 

@@ -20,8 +20,8 @@ class ControlLineReader {
   private:
     bool lineEnds();
 
-    std::string line;
-    bool overlong = false;
+    std::string line_;
+    bool overlong_ = false;
 };
 
 }  // namespace scrivia::app

@@ -13,21 +13,21 @@ std::optional<std::string> LevelMeterConfig::invalid() const {
     return std::nullopt;
 }
 
-LevelMeter::LevelMeter(LevelMeterConfig config) : config(config) {
+LevelMeter::LevelMeter(LevelMeterConfig config) : config_(config) {
     if (auto why = config.invalid()) throw std::invalid_argument(*why);
 }
 
 std::optional<double> LevelMeter::measure(double now, const float* samples, std::uint32_t frames) {
-    if (!(now - lastSent > config.intervalSeconds)) return std::nullopt;
+    if (!(now - lastSent_ > config_.intervalSeconds)) return std::nullopt;
     if (samples == nullptr) return std::nullopt;
-    lastSent = now;
+    lastSent_ = now;
     if (frames == 0) return std::nullopt;
 
     // Single precision throughout, as the meter's figures are defined.
     float sum = 0.0f;
     for (std::uint32_t i = 0; i < frames; ++i) sum += samples[i] * samples[i];
     const float rms = std::sqrt(sum / static_cast<float>(frames));
-    const double scaled = static_cast<double>(rms) * config.gain;
+    const double scaled = static_cast<double>(rms) * config_.gain;
     const double level = std::isnan(scaled) ? 1.0 : std::min(1.0, scaled);
     return std::round(level * 100.0) / 100.0;
 }

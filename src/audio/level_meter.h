@@ -29,9 +29,9 @@ class LevelMeter {
     std::optional<double> measure(double now, const float* samples, std::uint32_t frames);
 
   private:
-    LevelMeterConfig config;
+    LevelMeterConfig config_;
     // Far back enough that the first buffer always passes.
-    double lastSent = -std::numeric_limits<double>::infinity();
+    double lastSent_ = -std::numeric_limits<double>::infinity();
 };
 
 }  // namespace scrivia::audio

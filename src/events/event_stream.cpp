@@ -7,8 +7,8 @@ namespace scrivia::events {
 void EventStream::emit(const Event& event) {
     const bool droppable = event.value("type", "") == "level";
     auto line = jsonLine(event);
-    platform::MutexLock lock(outLock);
-    if (!ended && line) out.write(std::move(*line), droppable);
+    platform::MutexLock lock(outLock_);
+    if (!ended_ && line) out_.write(std::move(*line), droppable);
 }
 
 void EventStream::fail(const std::string& code, const std::string& message) {
@@ -18,25 +18,25 @@ void EventStream::fail(const std::string& code, const std::string& message) {
 
 void EventStream::end(int status) {
     {
-        platform::MutexLock lock(outLock);
-        if (ended) return;
-        ended = true;
-        if (auto line = jsonLine(endEvent())) out.write(std::move(*line), false);
+        platform::MutexLock lock(outLock_);
+        if (ended_) return;
+        ended_ = true;
+        if (auto line = jsonLine(endEvent())) out_.write(std::move(*line), false);
     }
-    runLoop.quit(status);
+    runLoop_.quit(status);
 }
 
 void EventStream::close(int status) {
     {
-        platform::MutexLock lock(outLock);
-        ended = true;
+        platform::MutexLock lock(outLock_);
+        ended_ = true;
     }
-    runLoop.quit(status);
+    runLoop_.quit(status);
 }
 
 bool EventStream::hasEnded() {
-    platform::MutexLock lock(outLock);
-    return ended;
+    platform::MutexLock lock(outLock_);
+    return ended_;
 }
 
 }  // namespace scrivia::events

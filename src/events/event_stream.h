@@ -11,29 +11,29 @@ namespace scrivia::events {
 
 class EventStream {
   public:
-    EventStream(platform::Output& out, platform::RunLoop& runLoop) : out(out), runLoop(runLoop) {}
+    EventStream(platform::Output& out, platform::RunLoop& runLoop) : out_(out), runLoop_(runLoop) {}
 
     // Writes `event` as one whole line; any thread, never waits for the host.
     // Nothing is written once "end" has been.
-    void emit(const Event& event) SCRIVIA_EXCLUDES(outLock);
+    void emit(const Event& event) SCRIVIA_EXCLUDES(outLock_);
 
     // "error", then "end" with exit status 1.
     void fail(const std::string& code, const std::string& message);
 
     // "end", then the run ends with `status`.
-    void end(int status) SCRIVIA_EXCLUDES(outLock);
+    void end(int status) SCRIVIA_EXCLUDES(outLock_);
 
     // Ends the run with `status` without a line: for "--list", whose last line
     // is "locales", and for a host that has gone away.
-    void close(int status) SCRIVIA_EXCLUDES(outLock);
+    void close(int status) SCRIVIA_EXCLUDES(outLock_);
 
-    bool hasEnded() SCRIVIA_EXCLUDES(outLock);
+    bool hasEnded() SCRIVIA_EXCLUDES(outLock_);
 
   private:
-    platform::Output& out;
-    platform::RunLoop& runLoop;
-    platform::Mutex outLock;  // keeps "end" last whichever thread writes
-    bool ended SCRIVIA_GUARDED_BY(outLock) = false;
+    platform::Output& out_;
+    platform::RunLoop& runLoop_;
+    platform::Mutex outLock_;  // keeps "end" last whichever thread writes
+    bool ended_ SCRIVIA_GUARDED_BY(outLock_) = false;
 };
 
 }  // namespace scrivia::events

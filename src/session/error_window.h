@@ -14,14 +14,14 @@ struct ErrorWindowConfig {
 
 class ErrorWindow {
   public:
-    explicit ErrorWindow(ErrorWindowConfig config = {}) : config(config) {}
+    explicit ErrorWindow(ErrorWindowConfig config = {}) : config_(config) {}
 
     // Counts an error at `now` (seconds); true when it reaches the limit.
     bool record(double now);
 
   private:
-    ErrorWindowConfig config;
-    std::vector<double> recent;
+    ErrorWindowConfig config_;
+    std::vector<double> recent_;
 };
 
 }  // namespace scrivia::session

@@ -24,7 +24,7 @@ class OwedSegments {
     std::optional<std::string> settle(const void* key);
     // Every text still owed, in spoken order; nothing is owed afterwards.
     std::vector<std::string> settleAll();
-    bool empty() const { return entries.empty(); }
+    bool empty() const { return entries_.empty(); }
 
   private:
     struct Entry {
@@ -33,7 +33,7 @@ class OwedSegments {
     };
     std::vector<Entry>::iterator find(const void* key);
 
-    std::vector<Entry> entries;
+    std::vector<Entry> entries_;
 };
 
 }  // namespace scrivia::session

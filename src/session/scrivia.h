@@ -4,7 +4,7 @@
 //
 // Threads: everything here is main-thread state, guarded by the main thread's
 // role, except the request the tap feeds, which the audio thread reads under
-// `requestLock`, and `levelMeter`, which only the audio thread touches.
+// `requestLock_`, and `levelMeter_`, which only the audio thread touches.
 #pragma once
 
 #include <memory>
@@ -51,22 +51,22 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
     // The host has gone: nothing more can reach it, so the microphone is
     // released at once.
     void abandon() SCRIVIA_REQUIRES(platform::mainThread);
-    bool isStopping() const SCRIVIA_REQUIRES(platform::mainThread) { return stopping; }
+    bool isStopping() const SCRIVIA_REQUIRES(platform::mainThread) { return stopping_; }
 
   private:
     using RequestPtr = std::shared_ptr<platform::RecognitionRequest>;
 
-    platform::Instant now() { return environment.platform.clock.now(); }
+    platform::Instant now() { return environment_.platform.clock.now(); }
     // Hands the buffer to the current request and the meter; never waits for
     // the main thread or the recogniser.
     void tap(const platform::AudioBuffer& buffer) SCRIVIA_REQUIRES(platform::audioThread)
-        SCRIVIA_EXCLUDES(requestLock);
+        SCRIVIA_EXCLUDES(requestLock_);
     // The watchdog: closes a segment after a pause or when it is too old.
     void tick() SCRIVIA_REQUIRES(platform::mainThread);
     // Opens a fresh request and task and makes them current.
     void newRequest() SCRIVIA_REQUIRES(platform::mainThread);
     void setRequest(RequestPtr next) SCRIVIA_REQUIRES(platform::mainThread)
-        SCRIVIA_EXCLUDES(requestLock);
+        SCRIVIA_EXCLUDES(requestLock_);
     // Everything the recogniser reports for `forRequest`.
     void handle(const std::optional<platform::RecognitionResult>& result,
                 const std::optional<platform::Error>& error, const RequestPtr& forRequest)
@@ -88,24 +88,24 @@ class Scrivia : public std::enable_shared_from_this<Scrivia> {
     // Tears the audio down and writes "end"; the run ends with status 0.
     void finish() SCRIVIA_REQUIRES(platform::mainThread);
 
-    const Environment environment;
-    const std::shared_ptr<platform::SpeechRecognizer> recognizer;
-    const std::unique_ptr<platform::AudioEngine> engine;
+    const Environment environment_;
+    const std::shared_ptr<platform::SpeechRecognizer> recognizer_;
+    const std::unique_ptr<platform::AudioEngine> engine_;
     platform::Mutex
-        requestLock;  // held to replace the tap's request, and by the tap while it appends
-    RequestPtr tapRequest SCRIVIA_GUARDED_BY(requestLock);
-    RequestPtr request SCRIVIA_GUARDED_BY(platform::mainThread);  // the same, as main sees it
-    std::shared_ptr<platform::RecognitionTask> task SCRIVIA_GUARDED_BY(platform::mainThread);
-    OwedSegments owed SCRIVIA_GUARDED_BY(platform::mainThread);
-    std::string lastText SCRIVIA_GUARDED_BY(platform::mainThread);
+        requestLock_;  // held to replace the tap's request, and by the tap while it appends
+    RequestPtr tapRequest_ SCRIVIA_GUARDED_BY(requestLock_);
+    RequestPtr request_ SCRIVIA_GUARDED_BY(platform::mainThread);  // the same, as main sees it
+    std::shared_ptr<platform::RecognitionTask> task_ SCRIVIA_GUARDED_BY(platform::mainThread);
+    OwedSegments owed_ SCRIVIA_GUARDED_BY(platform::mainThread);
+    std::string lastText_ SCRIVIA_GUARDED_BY(platform::mainThread);
     // Said after the last final written, owed to the next one.
-    int lineBreaksOwed SCRIVIA_GUARDED_BY(platform::mainThread) = 0;
-    platform::Instant lastChange SCRIVIA_GUARDED_BY(platform::mainThread);
-    platform::Instant segmentStart SCRIVIA_GUARDED_BY(platform::mainThread);
-    bool stopping SCRIVIA_GUARDED_BY(platform::mainThread) = false;
-    ErrorWindow errors SCRIVIA_GUARDED_BY(platform::mainThread);
-    audio::LevelMeter levelMeter SCRIVIA_GUARDED_BY(platform::audioThread);
-    const bool onDevice;
+    int lineBreaksOwed_ SCRIVIA_GUARDED_BY(platform::mainThread) = 0;
+    platform::Instant lastChange_ SCRIVIA_GUARDED_BY(platform::mainThread);
+    platform::Instant segmentStart_ SCRIVIA_GUARDED_BY(platform::mainThread);
+    bool stopping_ SCRIVIA_GUARDED_BY(platform::mainThread) = false;
+    ErrorWindow errors_ SCRIVIA_GUARDED_BY(platform::mainThread);
+    audio::LevelMeter levelMeter_ SCRIVIA_GUARDED_BY(platform::audioThread);
+    const bool onDevice_;
 };
 
 }  // namespace scrivia::session
