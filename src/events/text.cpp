@@ -7,6 +7,8 @@
 #include <optional>
 #include <utility>
 
+#include "formatting/utf8.h"
+
 namespace scrivia::events {
 namespace {
 
@@ -24,10 +26,8 @@ bool isTrimmed(utf8proc_int32_t c) {
 
 // Length of the white-space character starting at `pos`, or 0.
 size_t whiteAt(std::string_view text, size_t pos) {
-    utf8proc_int32_t c;
-    auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data() + pos),
-                              static_cast<utf8proc_ssize_t>(text.size() - pos), &c);
-    return n > 0 && isTrimmed(c) ? static_cast<size_t>(n) : 0;
+    const auto c = formatting::utf8At(text, pos);
+    return c.codePoint >= 0 && isTrimmed(c.codePoint) ? c.length : 0;
 }
 
 std::optional<std::string> nfc(std::string_view s) {
