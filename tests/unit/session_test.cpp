@@ -181,7 +181,7 @@ TEST(StopDrain, AFinalInTimeEndsBeforeTheDeadlineAndNoFinalFlushesTheLatestText)
     }
 }
 
-TEST_F(Stop, OwedSegmentsAreWrittenInSpokenOrderAsTheyComeOrAtTheDeadline) {
+TEST_F(Stop, OwedSegmentsAreWrittenAsTheirResultsComeAndTheRestInSpokenOrderAtTheDeadline) {
     for (const char* words : {"one", "same", "same", " ", "five", "six"}) run.say(words, 1.5);
     run.stop();  // nothing heard in the current segment: its request is dropped
     auto& dropped = run.current();
@@ -208,8 +208,9 @@ TEST_F(Faults, ASecondSignalEndsTheStopAtOnce) {
     EXPECT_FALSE(run.engine().tap);
 }
 
-TEST(LostMicrophone, WhatIsOwedIsSettledOnceInSpokenOrderThenTheRunEndsWithNoMic) {
-    // While stopping, the stop's own segment has had its final; an earlier one not yet.
+TEST(LostMicrophone, WhatIsOwedIsSettledOnceThenTheRunEndsWithNoMic) {
+    // While stopping, the stop's own segment has had its final, written as it came; the
+    // earlier one, still owed, is settled after it.
     for (auto [stopping, finals] :
          {std::pair{false, "final:one | final:two"}, {true, "final:Two. | final:one"}}) {
         sim::Run run;
