@@ -82,8 +82,9 @@ constexpr SpokenMark marks[] = {
     {"close parenthesis", ")", Attach::toPrevious},
     {"open bracket", "[", Attach::toNext},
     {"close bracket", "]", Attach::toPrevious},
-    // Joined to the words on both sides, spaces and all.
-    {"dash", " \u2013 ", Attach::toNeither},
+    // Joined to the words on both sides, spaces and all. "dash" is not made
+    // likely: made so, it is heard in names ("dashwood") and "dashed".
+    {"dash", " \u2013 ", Attach::toNeither, {}, false},
     {"hyphen", "-", Attach::toNeither},
     {"slash", "/", Attach::toNeither},
     {"at sign", "@", Attach::toNeither},
@@ -91,6 +92,13 @@ constexpr SpokenMark marks[] = {
     {"ellipsis", "\u2026", Attach::toPrevious},
     {"dot dot dot", "\u2026", Attach::toPrevious},
 };
+
+// Words the rules act on that the language model holds seldom or never: a
+// lone "quote" opens a quotation its closing word ends.
+constexpr SV rareWords[] = {"quote", "u.s.", "d.c.", "missus"};
+// Words of the tables the dictionary lacks, in the model's phones.
+constexpr Pronunciation pronunciations[] = {{"semicolon", "S EH M IY K OW L AH N"},
+                                            {"ellipsis", "IH L IH P S IH S"}};
 
 constexpr SpelledWord fixedSpellings[] = {
     {"i", "I"}, {"i'm", "I'm"}, {"i've", "I've"}, {"i'll", "I'll"}, {"i'd", "I'd"}};
@@ -154,6 +162,8 @@ const LanguageRules& englishRules() {
         .usuallyNames = usuallyNames,
         .possessive = "'s",
         .nameListPath = "/usr/share/dict/american-english",
+        .rareWords = rareWords,
+        .pronunciations = pronunciations,
     };
     return rules;
 }
