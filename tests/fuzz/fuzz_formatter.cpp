@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "formatting/formatter.h"
+#include "formatting/heard_phrases.h"
 
 namespace {
 
@@ -28,12 +30,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const auto names = loadNameList(Formatter::nameListPath("en_US"));
     static const Formatter punctuated("en_US", names),
         plain("en_US", names, {.punctuation = false});
+    // The words above, every mark of the tables and the words they make heard.
+    static const auto vocabulary = [] {
+        std::vector<std::string_view> all(std::begin(kWords), std::end(kWords));
+        for (const SpokenMark& mark : englishRules().marks) all.push_back(mark.words);
+        const auto heard = heardPhrases(englishRules()).words;
+        all.insert(all.end(), heard.begin(), heard.end());
+        return all;
+    }();
     std::string words;
     for (std::size_t i = 0; i < size; ++i) {
         if (!words.empty()) words += ' ';
         const std::uint8_t b = data[i];
-        if (b < std::size(kWords) * 4) {
-            words += kWords[b % std::size(kWords)];
+        if (b < vocabulary.size() * 2) {
+            words += vocabulary[b % vocabulary.size()];
         } else {
             words += std::to_string(b);  // digits the dictionary never spells
         }
