@@ -282,6 +282,7 @@ TEST(HeardPhrases, ComeFromTheTablesAndDoubtedMarksGo) {
              {{{"full", .1}, {"b", 0}}, "full b"},  // not a mark alone
          })
         EXPECT_EQ(withoutDoubtedMarks(words, heard.marks, 0.5), kept);
+    EXPECT_EQ(MarkCheckConfig{.surePosterior = -1}.invalid(), "surePosterior must be >= 0");
 }
 
 }  // namespace
