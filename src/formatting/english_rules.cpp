@@ -64,7 +64,8 @@ constexpr SV periodNounMakers[] = {
     "next",   "previous", "later",   "early",      "historical", "honeymoon"};
 constexpr SpokenMark marks[] = {
     {"period", ".", Attach::toPrevious, periodNounMakers},
-    {"full stop", ".", Attach::toPrevious},
+    // Not made likely: made so, "the hall stopped" is heard as "the full stop".
+    {"full stop", ".", Attach::toPrevious, {}, false},
     {"comma", ",", Attach::toPrevious},
     {"question mark", "?", Attach::toPrevious},
     {"exclamation mark", "!", Attach::toPrevious},
