@@ -2,7 +2,8 @@
 // file, and says what each cost. The evaluation script (run.py) scores what
 // it heard and sets it beside PocketSphinx's own tool.
 //
-//   scrivia_decode_files [--paced] LIST HYPOTHESES
+//   scrivia_decode_files [--paced] [--check ATTEMPT] LIST HYPOTHESES
+//   scrivia_decode_files --marks | --format
 //
 // LIST has one "id path" line per file (16-bit PCM WAV, any rate, mono).
 // HYPOTHESES receives "words (id)" lines, the recogniser's raw lower-case
@@ -15,6 +16,7 @@
 // is the work left after the last sample, not a backlog. With --paced it is
 // appended at the pace a microphone gives it, which the time to the first
 // partial needs; the first partial is timed from the first loud 10 ms.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -22,10 +24,12 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <thread>
 
 #include "formatting/formatter.h"
+#include "formatting/language_rules.h"
 #include "platform/linux/speech/speech_service.h"
 #include "pumped_run_loop.h"
 
@@ -124,6 +128,17 @@ void waitUntilIdle(PumpedRunLoop& loop) {
     }
 }
 
+// The ways of checking a heard mark tried, by name; the shipped one is the
+// default config.
+const std::map<std::string, linux_::MarkCheckConfig> attempts{
+    {"shipped", {}},
+    {"none", {.surePosterior = 0}},
+    {"drop-0.5", {.surePosterior = 0.5, .lookAgain = false}},
+    {"drop-0.9", {.surePosterior = 0.9, .lookAgain = false}},
+    {"again", {.surePosterior = 1.1, .lookAgain = true}},
+    {"again-0.9", {.surePosterior = 0.9, .lookAgain = true}},
+};
+
 Figures decode(SpeechService& service, SpeechRecognizer& recognizer, PumpedRunLoop& loop,
                const Wav& wav, bool paced) {
     auto request = service.makeRequest();
@@ -180,16 +195,39 @@ int main(int argc, char** argv) {
             std::cout << plain.format(line, TextKind::final) << "\n";
         return 0;
     }
-    const bool paced = argc > 1 && std::strcmp(argv[1], "--paced") == 0;
-    if (argc != 3 + int(paced)) {
-        std::cerr << "usage: scrivia_decode_files [--paced] LIST HYPOTHESES | --format\n";
+    if (argc == 2 && std::strcmp(argv[1], "--marks") == 0) {
+        using namespace scrivia::formatting;
+        const auto marks = englishRules().marks;
+        for (const SpokenMark& mark : marks) {
+            const auto first = std::find_if(marks.begin(), marks.end(), [&](const SpokenMark& m) {
+                return m.mark == mark.mark && m.attach == mark.attach;
+            });
+            std::cout << mark.words << "\t" << first->words << "\t" << int(mark.boosted) << "\n";
+        }
+        return 0;
+    }
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool paced = !args.empty() && args[0] == "--paced";
+    if (paced) args.erase(args.begin());
+    linux_::MarkCheckConfig check;
+    if (args.size() > 1 && args[0] == "--check") {
+        if (!attempts.contains(args[1])) {
+            std::cerr << "error: no attempt " << args[1] << "\n";
+            return 2;
+        }
+        check = attempts.at(args[1]);
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.size() != 2) {
+        std::cerr << "usage: scrivia_decode_files [--paced] [--check ATTEMPT] LIST HYPOTHESES | "
+                     "--marks | --format\n";
         return 2;
     }
-    std::ifstream list(argv[1 + int(paced)]);
-    std::ofstream hypotheses(argv[2 + int(paced)]);
+    std::ifstream list(args[0]);
+    std::ofstream hypotheses(args[1]);
     PumpedRunLoop loop;
-    linux_::SpeechService service(loop,
-                                  linux_::ModelDirectories{{}, "/usr/share/pocketsphinx/model"});
+    linux_::SpeechService service(
+        loop, linux_::ModelDirectories{{}, "/usr/share/pocketsphinx/model"}, std::nullopt, check);
     auto recognizer =
         std::dynamic_pointer_cast<linux_::SphinxRecognizer>(service.recognizer("en_US"));
     const double loadBefore = cpuSeconds();
@@ -204,7 +242,7 @@ int main(int argc, char** argv) {
     while (list >> id >> path) {
         const Wav wav = readWav(path);
         const Figures f = decode(service, *recognizer, loop, wav, paced);
-        hypotheses << f.words << " (" << id << ")\n";
+        hypotheses << f.words << " (" << id << ")" << std::endl;
         std::cout << id << " " << double(wav.samples.size()) / wav.rate << " " << f.cpu << " "
                   << f.finalisation << " " << f.firstPartial << "\n";
     }

@@ -24,9 +24,6 @@ DATA = "/usr/share/pocketsphinx/test/data"
 MODEL = "/usr/share/pocketsphinx/model/en-us"
 SCLITE = "/usr/lib/sctk/bin/sclite"
 VOICES = ["kal16", "awb", "slt"]
-COMMANDS = ["comma", "period", "question mark", "exclamation mark", "colon", "semicolon",
-            "new line", "new paragraph", "open quote", "close quote", "open parenthesis",
-            "close parenthesis"]
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
@@ -92,11 +89,12 @@ def cpu_of_children():
     return usage.ru_utime + usage.ru_stime
 
 
-def run_scrivia(driver, out, name, files, paced):
-    listing, hyp = f"{out}/{name}.list", f"{out}/{name}.scrivia.trn"
+def run_scrivia(driver, out, name, files, paced, attempt=None):
+    listing, hyp = f"{out}/{name}.list", f"{out}/{name}.{attempt or 'scrivia'}.trn"
     with open(listing, "w") as f:
         f.writelines(f"{uid} {path}\n" for uid, path, _ in files)
-    args = [driver] + (["--paced"] if paced else []) + [listing, hyp]
+    args = [driver] + (["--paced"] if paced else []) + \
+        (["--check", attempt] if attempt else []) + [listing, hyp]
     lines = subprocess.run(args, check=True, capture_output=True, text=True).stdout.splitlines()
     figures = {l.split()[0]: [float(x) for x in l.split()[1:]] for l in lines}
     words = dict(transcript(l) for l in open(hyp))
@@ -201,23 +199,46 @@ def wer(ref, hyp):
     return row[len(h)] / max(1, len(r))
 
 
-def phrase_count(words, phrase):
-    w, p = words.split(), phrase.split()
-    return sum(w[i:i + len(p)] == p for i in range(len(w) - len(p) + 1))
+def spoken_marks(driver):
+    """{phrase: (key, boosted)} of the English tables, as the driver prints them;
+    phrases of one mark share a key."""
+    lines = subprocess.run([driver, "--marks"], check=True, capture_output=True,
+                           text=True).stdout.splitlines()
+    return {words: (key, boosted == "1") for words, key, boosted in
+            (line.split("\t") for line in lines)}
 
 
-def commands(files, hyps):
-    """Per command: (heard, said) over dictation; and marks heard that
-    nobody said, in prose and in dictation."""
-    recall, false = {c: [0, 0] for c in COMMANDS}, {"p": 0, "c": 0}
+def marks_in(words, marks):
+    """The mark phrases of `words`, the longest where two start alike, as the
+    formatter reads them."""
+    w, found, at = words.split(), [], 0
+    while at < len(w):
+        match = max((p for p in marks if w[at:at + len(p.split())] == p.split()),
+                    key=lambda p: len(p.split()), default=None)
+        found.append(match) if match else None
+        at += len(match.split()) if match else 1
+    return found
+
+
+def commands(files, hyps, marks):
+    """Per phrase: (heard, said) over dictation, heard meaning any phrase of the
+    same mark; and marks heard that nobody said, in prose ("p"), dictation ("c")
+    and recordings ("h")."""
+    recall, false = {c: [0, 0] for c in marks}, {"p": 0, "c": 0, "h": 0}
     for uid, _, ref in files:
-        kind = uid.split("-")[1][0]
-        for c in COMMANDS:
-            said, heard = phrase_count(ref, c), phrase_count(hyps[uid], c)
-            if kind == "c":
-                recall[c][0] += min(said, heard)
-                recall[c][1] += said
-            false[kind] += max(0, heard - said)
+        kind = uid.split("-")[1][0] if uid.split("-")[0] in VOICES else "h"
+        said, heard = marks_in(ref, marks), marks_in(hyps[uid], marks)
+        keys = [marks[p][0] for p in heard]
+        for key in {marks[p][0] for p in said + heard}:
+            false[kind] += max(0, keys.count(key) - sum(marks[p][0] == key for p in said))
+        if kind != "c":
+            continue
+        for phrase in set(said):
+            n = said.count(phrase)
+            recall[phrase][1] += n
+            # Shared out among the phrases of its mark said here.
+            mine = sum(marks[p][0] == marks[phrase][0] for p in said)
+            recall[phrase][0] += min(n, keys.count(marks[phrase][0]) * n / mine)
     return recall, false
 
 
@@ -242,15 +263,44 @@ def percentile(values, p):
     return values[min(len(values) - 1, math.ceil(p / 100 * len(values)) - 1)] if values else 0
 
 
+def compare_attempts(driver, out, sets, marks, attempts):
+    """Each way of checking heard marks on the prose, the dictation and the
+    recordings: false marks, the phrases recalled least, and the CPU spent."""
+    print(f"{len(sets['synthetic'])} synthetic readings")
+    prose = sum(1 for u, _, _ in sets["synthetic"] if u.split("-")[1][0] == "p")
+    print(f"{'attempt':12}{'false/100 prose':>16}{'false, recordings':>18}{'CPU s/s':>9}"
+          "  recall under 0.95 (lowest first)")
+    for attempt in attempts:
+        hyps, cpu, audio = {}, 0, 0
+        for name in ("synthetic", "human", "session"):
+            runs = run_scrivia(driver, out, name, sets[name], False, attempt)[0]
+            hyps.update({u: r["words"].lower() for u, r in runs.items()})
+            cpu, audio = cpu + sum(r["cpu"] for r in runs.values()), \
+                audio + sum(r["audio"] for r in runs.values())
+        recall, false = commands(sets["synthetic"], hyps, marks)
+        recorded = sum(commands(sets[n], hyps, marks)[1]["h"] for n in ("human", "session"))
+        low = sorted((h / s, c) for c, (h, s) in recall.items() if s and h / s < 0.95)
+        print(f"{attempt:12}{100 * false['p'] / prose:>16.2f}{recorded:>18}{cpu / audio:>9.3f}  "
+              + ", ".join(f"{c} {r:.2f}" for r, c in low))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--fresh", action="store_true", help="run the tool again on every file")
+    parser.add_argument("--attempts", help="ways of checking heard marks, comma-separated (see "
+                        "decode_files.cpp): only the mark figures of each, without the tool")
+    parser.add_argument("--every", type=int, default=1,
+                        help="with --attempts, only every so many synthetic readings")
     args = parser.parse_args()
     out = f"{args.build}/eval"
     os.makedirs(out, exist_ok=True)
     driver = f"{args.build}/bench/scrivia_decode_files"
     sets = prepare(out)
+    marks = spoken_marks(driver)
+    if args.attempts:
+        sets["synthetic"] = sets["synthetic"][::args.every]
+        return compare_attempts(driver, out, sets, marks, args.attempts.split(","))
 
     ours, tool, load, peaks, tools = {}, {}, 0, {}, Tool(out, args.fresh)
     for name, files in sets.items():
@@ -304,15 +354,22 @@ def main():
         row(f"  WER {uid[-14:]}", wer(ref, ours["human"][uid]["words"]),
             wer(ref, tool["human"][uid][0]))
     recall_a, false_a = commands(sets["synthetic"],
-                                 {u: r["words"] for u, r in ours["synthetic"].items()})
-    recall_b, false_b = commands(sets["synthetic"], {u: r[0] for u, r in tool["synthetic"].items()})
-    for c in COMMANDS:
-        row(f"recall '{c}' of {recall_a[c][1]}", recall_a[c][0] / max(1, recall_a[c][1]),
-            recall_b[c][0] / max(1, recall_b[c][1]), "{:.2f}")
+                                 {u: r["words"] for u, r in ours["synthetic"].items()}, marks)
+    recall_b, false_b = commands(sets["synthetic"], {u: r[0] for u, r in tool["synthetic"].items()},
+                                 marks)
+    for c, (_, boosted) in marks.items():
+        row(f"recall '{c}'{'' if boosted else ' (not boosted)'} of {recall_a[c][1]}",
+            recall_a[c][0] / max(1, recall_a[c][1]), recall_b[c][0] / max(1, recall_b[c][1]),
+            "{:.2f}")
     prose = sum(1 for u, _, _ in sets["synthetic"] if u.split("-")[1][0] == "p")
-    row("false commands /100 prose", 100 * false_a["p"] / prose, 100 * false_b["p"] / prose,
-        "{:.1f}")
-    row("false commands in dictation", false_a["c"], false_b["c"], "{:.0f}")
+    row(f"false marks /100 prose, of {prose}", 100 * false_a["p"] / prose,
+        100 * false_b["p"] / prose, "{:.2f}")
+    row("false marks in dictation", false_a["c"], false_b["c"], "{:.0f}")
+    for name in ("human", "session"):
+        for uid, path, ref in sets[name]:
+            a = commands([(uid, path, ref)], {uid: ours[name][uid]["words"]}, marks)[1]["h"]
+            b = commands([(uid, path, ref)], {uid: tool[name][uid][0]}, marks)[1]["h"]
+            row(f"  false marks, {uid[-14:]}", a, b, "{:.0f}")
 
     def cpu_rate(name, system):
         if system == "scrivia":

@@ -74,7 +74,8 @@ constexpr SV periodNounMakers[] = {
     "next",   "previous", "later",   "early",      "historical", "honeymoon"};
 constexpr SpokenMark marks[] = {
     {"period", ".", Attach::toPrevious, periodNounMakers},
-    {"full stop", ".", Attach::toPrevious},
+    // Not made likely: made so, "the hall stopped" is heard as "the full stop".
+    {"full stop", ".", Attach::toPrevious, {}, false},
     {"comma", ",", Attach::toPrevious},
     {"question mark", "?", Attach::toPrevious},
     {"exclamation mark", "!", Attach::toPrevious},
@@ -93,8 +94,9 @@ constexpr SpokenMark marks[] = {
     {"close parenthesis", ")", Attach::toPrevious},
     {"open bracket", "[", Attach::toNext},
     {"close bracket", "]", Attach::toPrevious},
-    // Joined to the words on both sides, spaces and all.
-    {"dash", " \u2013 ", Attach::toNeither},
+    // Joined to the words on both sides, spaces and all. "dash" is not made
+    // likely: made so, it is heard in names ("dashwood") and "dashed".
+    {"dash", " \u2013 ", Attach::toNeither, {}, false},
     {"hyphen", "-", Attach::toNeither},
     {"slash", "/", Attach::toNeither},
     {"at sign", "@", Attach::toNeither},
@@ -105,6 +107,13 @@ constexpr SpokenMark marks[] = {
 
 constexpr SV openOnlyWhenClosed[] = {"quote"};
 constexpr SV closedBy[] = {".", "?", "!", ":", ";", ",", "\u2026"};
+
+// Words the rules act on that the language model holds seldom or never: a
+// lone "quote" opens a quotation its closing word ends.
+constexpr SV rareWords[] = {"quote", "u.s.", "d.c.", "missus"};
+// Words of the tables the dictionary lacks, in the model's phones.
+constexpr Pronunciation pronunciations[] = {{"semicolon", "S EH M IY K OW L AH N"},
+                                            {"ellipsis", "IH L IH P S IH S"}};
 
 // "e.g." is letters joined by dots but stays as it is, unlike "u.s." (U.S.).
 constexpr SpelledWord fixedSpellings[] = {{"i", "I"},       {"i'm", "I'm"},   {"i'd", "I'd"},
@@ -189,6 +198,8 @@ const LanguageRules& englishRules() {
         .countriesPath = "/usr/share/iso-codes/json/iso_3166-1.json",
         .subdivisionsPath = "/usr/share/iso-codes/json/iso_3166-2.json",
         .zoneTablePath = "/usr/share/zoneinfo/zone.tab",
+        .rareWords = rareWords,
+        .pronunciations = pronunciations,
     };
     static_assert(rulesProblem(rules).empty(), "the English tables are not usable");
     return rules;

@@ -25,6 +25,9 @@ struct SpokenMark {
     std::string_view mark;
     Attach attach;
     Words alsoNounAfter = {};  // besides `LanguageRules::markNounMakers`
+    // Made likely for the recogniser to hear. A mark heard where nobody said
+    // it once made likely is not: it is still written when heard.
+    bool boosted = true;
 };
 
 // The suffix of an ordinal written in digits: the first row where

@@ -4,6 +4,7 @@
 #include <sphinxbase/ckd_alloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -61,18 +62,24 @@ std::string commandPhrasesArpa(std::string_view phrases) {
     return arpa.str();
 }
 
-ngram_model_t* withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own, double weight) {
+void teachPronunciations(ps_decoder_t* decoder,
+                         std::span<const formatting::Pronunciation> pronunciations) {
+    for (const formatting::Pronunciation& taught : pronunciations) {
+        const std::string word(taught.word);
+        if (!dictionaryKnows(decoder, word))
+            ps_add_word(decoder, word.c_str(), std::string(taught.phones).c_str(), FALSE);
+    }
+}
+
+ngram_model_t* withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own,
+                                  std::span<const std::string_view> heard, double weight) {
     std::string phrases;
-    for (const CommandPhrase& phrase : englishCommandPhrases) {
-        const std::string missing(phrase.missingWord);
-        // A model with other phones refuses the word, and so the phrase.
-        if (!missing.empty() && !dictionaryKnows(decoder, missing)) {
-            ps_add_word(decoder, missing.c_str(), std::string(phrase.phones).c_str(), FALSE);
-        }
+    std::size_t count = 0;
+    for (std::string_view phrase : heard) {
         bool known = true;
-        for (const std::string& word : split(phrase.words, ' '))
+        for (const std::string& word : split(phrase, ' '))
             known = known && dictionaryKnows(decoder, word);
-        if (known) phrases += std::string(phrase.words) + "\n";
+        if (known) phrases += std::string(phrase) + "\n", ++count;
     }
     if (phrases.empty()) return own;
 
@@ -90,9 +97,10 @@ ngram_model_t* withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own, dou
     if (commands == nullptr) return own;
 
     ngram_model_t* models[] = {own, commands};
-    char ownName[] = "own", commandsName[] = "commands";
-    char* names[] = {ownName, commandsName};
-    const float32 weights[] = {float32(1 - weight), float32(weight)};
+    std::string ownName = kOwnModelName, phrasesName = kPhrasesModelName;
+    char* names[] = {ownName.data(), phrasesName.data()};
+    const double share = std::min(0.5, weight * double(count));
+    const float32 weights[] = {float32(1 - share), float32(share)};
     ngram_model_t* set = ngram_model_set_init(ps_get_config(decoder), models, names, weights, 2);
     if (set == nullptr) {
         ngram_model_free(commands);

@@ -1,43 +1,28 @@
-// Spoken punctuation ("comma", "question mark") made likely enough for the
-// decoder to hear: a small language model of the phrases, interpolated with
-// the model's own.
+// Spoken marks, and the words a language's rules act on, made likely enough
+// for the decoder to hear: a small language model of the phrases,
+// interpolated with the model's own.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "formatting/language_rules.h"
 
 struct ps_decoder_s;
 struct ngram_model_s;
 
 namespace scrivia::platform::linux_ {
 
-// A phrase a person says for a mark, and the pronunciation of a word of it
-// that a dictionary may lack, in the English model's phones.
-struct CommandPhrase {
-    std::string_view words;
-    std::string_view missingWord = {};
-    std::string_view phones = {};
-};
+// Its models' names in the set withCommandPhrases() makes.
+constexpr const char* kOwnModelName = "own";
+constexpr const char* kPhrasesModelName = "phrases";
 
-constexpr CommandPhrase englishCommandPhrases[] = {
-    {"comma"},
-    {"period"},
-    {"colon"},
-    {"semicolon", "semicolon", "S EH M IY K OW L AH N"},
-    {"question mark"},
-    {"exclamation mark"},
-    {"exclamation point"},
-    {"new line"},
-    {"new paragraph"},
-    {"open quote"},
-    {"close quote"},
-    {"open parenthesis"},
-    {"close parenthesis"},
-};
-
-// The share of the probability the phrases get. Chosen with the evaluation
-// benchmark: every phrase heard in dictation, the fewest heard in prose.
-constexpr double kCommandPhraseWeight = 0.001;
+// The share of the probability each phrase gets, whatever their number, so
+// that a new phrase takes nothing from the others: what each of the first 13
+// had, chosen with the evaluation benchmark (every mark heard in dictation,
+// the fewest heard in prose).
+constexpr double kCommandPhraseWeight = 0.001 / 13;
 
 // Whether the decoder's dictionary has a pronunciation for `word`.
 bool dictionaryKnows(ps_decoder_s* decoder, const std::string& word);
@@ -46,11 +31,16 @@ bool dictionaryKnows(ps_decoder_s* decoder, const std::string& word);
 // certain to follow one another.
 std::string commandPhrasesArpa(std::string_view phrases);
 
-// The decoder's language model `own` interpolated with one of the phrases
-// whose words its dictionary knows (or learns from the table), giving the
-// phrases `weight` of the probability. Takes the caller's reference to `own`
-// and gives one to what it returns: `own` itself when no phrase applies or
-// PocketSphinx refuses.
-ngram_model_s* withCommandPhrases(ps_decoder_s* decoder, ngram_model_s* own, double weight);
+// Teaches the decoder each of `pronunciations` whose word its dictionary
+// lacks. A model with other phones refuses them.
+void teachPronunciations(ps_decoder_s* decoder,
+                         std::span<const formatting::Pronunciation> pronunciations);
+
+// The decoder's language model `own` interpolated with one of those of
+// `phrases` whose words its dictionary knows, giving each phrase `weight` of
+// the probability. Takes the caller's reference to `own` and gives one to
+// what it returns: `own` itself when no phrase applies or PocketSphinx refuses.
+ngram_model_s* withCommandPhrases(ps_decoder_s* decoder, ngram_model_s* own,
+                                  std::span<const std::string_view> phrases, double weight);
 
 }  // namespace scrivia::platform::linux_

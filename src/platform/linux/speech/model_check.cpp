@@ -163,7 +163,9 @@ std::optional<int> runModelProbe(int argc, char** argv) {
     if (argc != 4) return 2;
     // The host's Ctrl-C is for scrivia, which ends the probe itself if need be.
     for (int number : {SIGINT, SIGTERM, SIGHUP}) ::signal(number, SIG_IGN);
-    auto decoder = UtteranceDecoder::load(ModelFiles{argv[1], argv[2], argv[3]});
+    // Without a language's phrases: the probe knows only the model's files.
+    auto decoder =
+        UtteranceDecoder::load(ModelFiles{argv[1], argv[2], argv[3]}, formatting::rulesFor(""));
     if (!decoder || !decoder->start()) return 1;
     // A second of noise, loud enough that the silence gate passes it: some
     // damage shows only once decoding starts.

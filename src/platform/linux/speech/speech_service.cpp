@@ -11,8 +11,8 @@ SpeechService::SpeechService(platform::RunLoop& mainLoop)
                     ModelProbe{.cacheFolder = cacheFolder(processEnvironment())}) {}
 
 SpeechService::SpeechService(platform::RunLoop& mainLoop, ModelDirectories directories,
-                             std::optional<ModelProbe> probe)
-    : mainLoop_(mainLoop), probe_(std::move(probe)) {
+                             std::optional<ModelProbe> probe, MarkCheckConfig check)
+    : mainLoop_(mainLoop), probe_(std::move(probe)), check_(check) {
     for (InstalledModel& model : findModels(directories)) {
         catalogue_.push_back(Entry{std::move(model), nullptr});
     }
@@ -45,7 +45,7 @@ std::shared_ptr<SpeechRecognizer> SpeechService::recognizer(const std::string& i
     // One recogniser per model, so the model is loaded once.
     if (!entry->recognizer) {
         entry->recognizer = std::make_shared<SphinxRecognizer>(
-            mainLoop_, entry->model.localeIdentifier, entry->model.files, probe_);
+            mainLoop_, entry->model.localeIdentifier, entry->model.files, probe_, check_);
     }
     return entry->recognizer;
 }

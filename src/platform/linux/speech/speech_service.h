@@ -18,9 +18,10 @@ class SpeechService final : public platform::SpeechService {
   public:
     // Models from the folders the environment names, each probed before use.
     explicit SpeechService(platform::RunLoop& mainLoop);
-    // Models from `directories`, probed before use only with a `probe`.
+    // Models from `directories`, probed before use only with a `probe`;
+    // heard marks checked as `check` says.
     SpeechService(platform::RunLoop& mainLoop, ModelDirectories directories,
-                  std::optional<ModelProbe> probe = std::nullopt);
+                  std::optional<ModelProbe> probe = std::nullopt, MarkCheckConfig check = {});
     ~SpeechService() override;
     SpeechService(const SpeechService&) = delete;
     SpeechService& operator=(const SpeechService&) = delete;
@@ -45,6 +46,7 @@ class SpeechService final : public platform::SpeechService {
     platform::RunLoop& mainLoop_;
     std::mutex mutex_;
     const std::optional<ModelProbe> probe_;
+    const MarkCheckConfig check_;
     std::vector<Entry> catalogue_;  // sorted by locale
     std::vector<std::thread> authorizations_;
 };

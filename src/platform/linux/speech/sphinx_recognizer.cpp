@@ -42,11 +42,13 @@ struct WorkerState {
 };
 
 SphinxRecognizer::SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier,
-                                   ModelFiles files, std::optional<ModelProbe> probe)
+                                   ModelFiles files, std::optional<ModelProbe> probe,
+                                   MarkCheckConfig check)
     : mainLoop_(mainLoop),
       localeIdentifier_(std::move(localeIdentifier)),
       files_(std::move(files)),
       probe_(std::move(probe)),
+      check_(check),
       state_(std::make_shared<WorkerState>()) {}
 
 SphinxRecognizer::~SphinxRecognizer() {
@@ -175,7 +177,7 @@ void SphinxRecognizer::work() {
 }
 
 void SphinxRecognizer::load() {
-    decoder_ = UtteranceDecoder::load(files_);
+    decoder_ = UtteranceDecoder::load(files_, formatting::rulesFor(localeIdentifier_), check_);
     if (decoder_) {
         converter_.emplace(decoder_->sampleRate());
         // Read here, once per model and never on the audio thread: the word

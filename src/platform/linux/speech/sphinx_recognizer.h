@@ -30,7 +30,7 @@ class SphinxRecognizer final : public SpeechRecognizer {
     // With a `probe`, the model is trusted only once a probe process has
     // loaded it; without, only its files' headers are checked.
     SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier, ModelFiles files,
-                     std::optional<ModelProbe> probe = std::nullopt);
+                     std::optional<ModelProbe> probe = std::nullopt, MarkCheckConfig check = {});
     ~SphinxRecognizer() override;
     SphinxRecognizer(const SphinxRecognizer&) = delete;
     SphinxRecognizer& operator=(const SphinxRecognizer&) = delete;
@@ -68,6 +68,7 @@ class SphinxRecognizer final : public SpeechRecognizer {
     const std::string localeIdentifier_;
     const ModelFiles files_;
     const std::optional<ModelProbe> probe_;
+    const MarkCheckConfig check_;
     const std::shared_ptr<WorkerState> state_;
     std::thread worker_;
 

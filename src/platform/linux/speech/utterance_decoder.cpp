@@ -35,7 +35,9 @@ bool fits(ps_decoder_t* decoder, ngram_model_t* model) {
 
 }  // namespace
 
-std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files) {
+std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files,
+                                                         const formatting::LanguageRules& rules,
+                                                         MarkCheckConfig check) {
     silenceSphinxLogging();
     // The language model is set after the decoder is made, so only one search
     // is ever built: building a second doubles the peak memory.
@@ -56,7 +58,12 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
     }
     // Spoken marks are rare in a model's text: without help "comma" is heard
     // as "come up". A model without the phrases' words goes without them.
-    model = withCommandPhrases(decoder, model, kCommandPhraseWeight);
+    formatting::HeardPhrases heard = formatting::heardPhrases(rules);
+    std::vector<std::string_view> phrases = heard.marks;
+    phrases.insert(phrases.end(), heard.words.begin(), heard.words.end());
+    teachPronunciations(decoder, rules.pronunciations);
+    ngram_model_t* own = model;
+    model = withCommandPhrases(decoder, own, phrases, kCommandPhraseWeight);
     const bool ready =
         ps_set_lm(decoder, "dictation", model) == 0 && ps_set_search(decoder, "dictation") == 0;
     // The search holds a reference of its own or has taken ours, by release.
@@ -66,11 +73,17 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
         ps_free(decoder);
         return nullptr;
     }
-    return std::unique_ptr<UtteranceDecoder>(new UtteranceDecoder(decoder));
+    return std::unique_ptr<UtteranceDecoder>(
+        new UtteranceDecoder(decoder, model == own ? nullptr : model, std::move(heard), check));
 }
 
-UtteranceDecoder::UtteranceDecoder(ps_decoder_s* decoder)
-    : decoder_(decoder), gate_(cmd_ln_float_r(ps_get_config(decoder), "-samprate")) {}
+UtteranceDecoder::UtteranceDecoder(ps_decoder_s* decoder, ngram_model_s* phrasesSet,
+                                   formatting::HeardPhrases heard, MarkCheckConfig check)
+    : decoder_(decoder),
+      phrasesSet_(phrasesSet),
+      heard_(std::move(heard)),
+      check_(check),
+      gate_(cmd_ln_float_r(ps_get_config(decoder), "-samprate")) {}
 
 UtteranceDecoder::~UtteranceDecoder() {
     abandon();
@@ -85,6 +98,7 @@ bool UtteranceDecoder::start() {
     lastPartial_.clear();
     gate_.reset();
     samplesSearched_ = 0;
+    utterance_.clear();
     inUtterance_ = ps_start_utt(decoder_) >= 0;
     return inUtterance_;
 }
@@ -94,6 +108,8 @@ bool UtteranceDecoder::feed(std::span<const std::int16_t> samples) {
     gate_.admit(samples, passed_);
     if (passed_.empty()) return true;
     samplesSearched_ += passed_.size();
+    if (checksMarks() && check_.lookAgain)
+        utterance_.insert(utterance_.end(), passed_.begin(), passed_.end());
     return ps_process_raw(decoder_, passed_.data(), passed_.size(), FALSE, FALSE) >= 0;
 }
 
@@ -108,7 +124,7 @@ std::string UtteranceDecoder::finish() {
     ps_end_utt(decoder_);
     inUtterance_ = false;
     lastPartial_.clear();
-    return hypothesis();
+    return checksMarks() ? checked(heardWords()) : hypothesis();
 }
 
 void UtteranceDecoder::abandon() {
@@ -121,6 +137,38 @@ std::string UtteranceDecoder::hypothesis() const {
     std::int32_t score = 0;
     const char* words = ps_get_hyp(decoder_, &score);
     return words == nullptr ? std::string() : cleanHypothesis(words);
+}
+
+std::vector<HeardWord> UtteranceDecoder::heardWords() const {
+    std::vector<HeardWord> words;
+    for (ps_seg_t* seg = ps_seg_iter(decoder_); seg != nullptr; seg = ps_seg_next(seg)) {
+        std::string word = cleanHypothesis(ps_seg_word(seg));
+        if (word.empty()) continue;
+        std::int32_t acoustic = 0, language = 0, backoff = 0;
+        const double posterior =
+            logmath_exp(ps_get_logmath(decoder_), ps_seg_prob(seg, &acoustic, &language, &backoff));
+        words.push_back({std::move(word), std::min(1.0, posterior)});
+    }
+    return words;
+}
+
+std::string UtteranceDecoder::checked(std::span<const HeardWord> words) {
+    std::string text;
+    for (const HeardWord& w : words) text += (text.empty() ? "" : " ") + w.word;
+    if (!doubtsAMark(words, heard_.marks, check_.surePosterior)) return text;
+    if (!check_.lookAgain) return withoutDoubtedMarks(words, heard_.marks, check_.surePosterior);
+    std::int32_t first = 0, second = 0;
+    ps_get_hyp(decoder_, &first);
+    if (ngram_model_set_select(phrasesSet_, kOwnModelName) == nullptr) return text;
+    std::string again;
+    if (ps_start_utt(decoder_) >= 0) {
+        ps_process_raw(decoder_, utterance_.data(), utterance_.size(), FALSE, FALSE);
+        ps_end_utt(decoder_);
+        again = hypothesis();
+        ps_get_hyp(decoder_, &second);
+    }
+    ngram_model_set_interp(phrasesSet_, nullptr, nullptr);
+    return first - second >= check_.scoreMargin ? text : again;
 }
 
 }  // namespace scrivia::platform::linux_

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "formatting/heard_phrases.h"
+#include "platform/linux/speech/mark_check.h"
 #include "platform/linux/speech/model_files.h"
 #include "platform/linux/speech/silence_gate.h"
 
 struct ps_decoder_s;
+struct ngram_model_s;
 
 namespace scrivia::platform::linux_ {
 
@@ -19,8 +22,11 @@ namespace scrivia::platform::linux_ {
 // recognition worker); holds no locks.
 class UtteranceDecoder {
   public:
-    // The decoder for `files`, or null when PocketSphinx cannot load them.
-    static std::unique_ptr<UtteranceDecoder> load(const ModelFiles& files);
+    // The decoder for `files`, made ready to hear what `rules` act on, or
+    // null when PocketSphinx cannot load them.
+    static std::unique_ptr<UtteranceDecoder> load(const ModelFiles& files,
+                                                  const formatting::LanguageRules& rules,
+                                                  MarkCheckConfig check = {});
     ~UtteranceDecoder();
     UtteranceDecoder(const UtteranceDecoder&) = delete;
     UtteranceDecoder& operator=(const UtteranceDecoder&) = delete;
@@ -39,16 +45,26 @@ class UtteranceDecoder {
     // The words heard so far, when they differ from the last this utterance
     // reported (an utterance starts with none heard).
     std::optional<std::string> changedPartial();
-    // Closes the utterance and gives its final words.
+    // Closes the utterance and gives its final words, without the marks a
+    // check finds were not said.
     std::string finish();
     // Closes the utterance, if one is open, without a result.
     void abandon();
 
   private:
-    explicit UtteranceDecoder(ps_decoder_s* decoder);
+    UtteranceDecoder(ps_decoder_s* decoder, ngram_model_s* phrasesSet,
+                     formatting::HeardPhrases heard, MarkCheckConfig check);
     std::string hypothesis() const;
+    bool checksMarks() const { return phrasesSet_ != nullptr && check_.surePosterior > 0; }
+    std::vector<HeardWord> heardWords() const;
+    // The closed utterance's words once its doubted marks are checked.
+    std::string checked(std::span<const HeardWord> words);
 
     ps_decoder_s* const decoder_;
+    ngram_model_s* const phrasesSet_;  // the decoder's model with the phrases', or null
+    const formatting::HeardPhrases heard_;
+    const MarkCheckConfig check_;
+    std::vector<std::int16_t> utterance_;  // what this utterance's search was given, to look again
     bool inUtterance_ = false;
     std::string lastPartial_;
     SilenceGate gate_;
