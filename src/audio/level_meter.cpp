@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "audio/loudness.h"
+
 namespace scrivia::audio {
 
 std::optional<std::string> LevelMeterConfig::invalid() const {
@@ -24,9 +26,7 @@ std::optional<double> LevelMeter::measure(double now, const float* samples, std:
     if (frames == 0) return std::nullopt;
 
     // Single precision throughout, as the meter's figures are defined.
-    float sum = 0.0f;
-    for (std::uint32_t i = 0; i < frames; ++i) sum += samples[i] * samples[i];
-    const float rms = std::sqrt(sum / static_cast<float>(frames));
+    const float rms = std::sqrt(meanSquare<float>(std::span<const float>(samples, frames)));
     const double scaled = static_cast<double>(rms) * config_.gain;
     const double level = std::isnan(scaled) ? 1.0 : std::min(1.0, scaled);
     return std::round(level * 100.0) / 100.0;

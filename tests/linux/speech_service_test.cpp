@@ -15,7 +15,6 @@
 #include "formatting/heard_phrases.h"
 #include "platform/linux/speech/mark_check.h"
 #include "platform/linux/speech/model_search.h"
-#include "platform/linux/speech/silence_gate.h"
 #include "platform/linux/speech/sphinx_text.h"
 #include "platform/linux/speech/utterance_decoder.h"
 #include "platform/linux/system/run_loop.h"
@@ -161,49 +160,6 @@ TEST(SpeechService, FindsModelsAndDecodesLikePocketSphinxInOrderUntilCancelled) 
     EXPECT_TRUE(std::regex_match(b, std::regex("(~[A-Z].*[^.]\n){2,}=[A-Z].*\\.\n"))) << b;
     EXPECT_FALSE(std::regex_search(b, std::regex("(^|\n)(~.*\n)\\2"))) << b;
     EXPECT_GE(sharedInOrder(expected[1], b.substr(b.rfind('=') + 1)), 0.8) << b;
-}
-
-// Quiet frames, loud frames, quiet frames: the gate passes the loud ones, the
-// latest quiet ones before them (pre-roll) and the first quiet ones after
-// (hangover), and nothing else.
-TEST(SilenceGate, PassesSpeechWithItsPreRollAndHangover) {
-    struct Row {
-        std::size_t before, loud, after, preRoll, hangover;
-    };
-    for (const Row& r : std::initializer_list<Row>{
-             {100, 5, 100, 30, 50},  // 0.3 s before, 0.5 s after
-             {10, 5, 20, 10, 20},    // as much as there is
-             {0, 3, 0, 0, 0},
-             {200, 0, 0, 0, 0},  // silence is never passed
-         }) {
-        Samples in;
-        std::size_t frame = 0;
-        // Quiet frames differ (-57 dBFS and below), so the test sees which passed.
-        auto add = [&](std::size_t count, bool loud) {
-            for (std::size_t end = frame + count; frame < end; ++frame)
-                in.insert(in.end(), 160, std::int16_t(loud ? 8000 : 1 + frame % 45));
-        };
-        add(r.before, false), add(r.loud, true), add(r.after, false);
-        SilenceGate gate(16000);
-        Samples passed;
-        for (std::size_t at = 0; at < in.size(); at += 700)  // buffers that split frames
-            gate.admit(std::span(in).subspan(at, std::min<std::size_t>(700, in.size() - at)),
-                       passed);
-        const auto first = in.begin() + std::ptrdiff_t(160 * (r.before - r.preRoll));
-        EXPECT_EQ(passed,
-                  Samples(first, first + std::ptrdiff_t(160 * (r.preRoll + r.loud + r.hangover))))
-            << r.before << " " << r.loud << " " << r.after;
-    }
-    // A noisy room (-41 dBFS) stays noisy from one utterance to the next: once
-    // the floor has climbed to it, the next utterance passes none of it either.
-    SilenceGate gate(16000);
-    Samples fan(16000 * 20), passed;
-    for (std::size_t i = 0; i < fan.size(); ++i) fan[i] = std::int16_t(i % 2 ? 300 : -300);
-    gate.admit(fan, passed);
-    gate.reset();
-    passed.clear();
-    gate.admit(std::span(fan).first(16000 * 5), passed);
-    EXPECT_EQ(passed.size(), 0u);
 }
 
 // The marks' phrases in `text`, as the formatter reads them: "question+mark".

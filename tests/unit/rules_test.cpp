@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/level_meter.h"
+#include "audio/silence_gate.h"
 #include "platform/locale_identifier.h"
 #include "session/error_window.h"
 #include "session/owed_segments.h"
@@ -47,9 +48,18 @@ TEST(Configs, RefuseBadValuesByName) {
     using Check = std::function<std::optional<std::string>()>;
     const auto meter = [](LevelMeterConfig c) -> Check { return [c] { return c.invalid(); }; };
     const auto rules = [](SegmentRulesConfig c) -> Check { return [c] { return c.invalid(); }; };
+    const auto gate = [](audio::SilenceGateConfig c) -> Check {
+        return [c] { return c.invalid(); };
+    };
     // clang-format off
     for (const auto& [check, field] : std::initializer_list<std::pair<Check, std::string>>{
-             {meter({}), ""}, {rules({}), ""},
+             {meter({}), ""}, {rules({}), ""}, {gate({}), ""},
+             {gate({.frameSeconds = 0}), "frameSeconds"},
+             {gate({.marginDb = -1}), "marginDb"},
+             {gate({.quietestDb = -INFINITY}), "quietestDb"},
+             {gate({.floorRiseDb = NAN}), "floorRiseDb"},
+             {gate({.preRollSeconds = -0.1}), "preRollSeconds"},
+             {gate({.hangoverSeconds = INFINITY}), "hangoverSeconds"},
              {meter({.intervalSeconds = -0.1}), "intervalSeconds"},
              {meter({.intervalSeconds = NAN}), "intervalSeconds"},
              {meter({.gain = 0}), "gain"},
@@ -65,6 +75,8 @@ TEST(Configs, RefuseBadValuesByName) {
         EXPECT_EQ(why.has_value(), !field.empty()) << field;
     }
     EXPECT_THROW(LevelMeter({.gain = -1}), std::invalid_argument);
+    EXPECT_THROW(audio::SilenceGate(16000, {.frameSeconds = 0}), std::invalid_argument);
+    EXPECT_THROW(audio::SilenceGate(0), std::invalid_argument);
 }
 
 TEST(ErrorWindow, TheFifthErrorWithinSixSecondsReachesTheLimit) {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "audio/silence_gate.h"
 #include "formatting/heard_phrases.h"
 #include "platform/linux/speech/mark_check.h"
 #include "platform/linux/speech/model_files.h"
-#include "platform/linux/speech/silence_gate.h"
 
 struct ps_decoder_s;
 struct ngram_model_s;
@@ -67,7 +67,7 @@ class UtteranceDecoder {
     std::vector<std::int16_t> utterance_;  // what this utterance's search was given, to look again
     bool inUtterance_ = false;
     std::string lastPartial_;
-    SilenceGate gate_;
+    audio::SilenceGate gate_;
     std::vector<std::int16_t> passed_;  // what the gate let through, about to be decoded
     std::size_t samplesSearched_ = 0;
 };

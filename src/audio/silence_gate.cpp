@@ -1,9 +1,12 @@
-#include "platform/linux/speech/silence_gate.h"
+#include "audio/silence_gate.h"
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
-namespace scrivia::platform::linux_ {
+#include "audio/loudness.h"
+
+namespace scrivia::audio {
 namespace {
 
 std::size_t frames(double seconds, double frameSeconds) {
@@ -11,15 +14,37 @@ std::size_t frames(double seconds, double frameSeconds) {
 }
 
 double levelDb(const std::vector<std::int16_t>& frame) {
-    double sum = 0;
-    for (std::int16_t s : frame) sum += double(s) * double(s);
-    return 10 * std::log10(sum / double(frame.size()) / (32768.0 * 32768.0) + 1e-12);
+    const auto power = meanSquare<double>(std::span<const std::int16_t>(frame));
+    return 10 * std::log10(power / (32768.0 * 32768.0) + 1e-12);
+}
+
+// The config, once it is known to be usable.
+const SilenceGateConfig& checked(const SilenceGateConfig& config, double sampleRate) {
+    if (auto why = config.invalid()) throw std::invalid_argument(*why);
+    if (!(sampleRate > 0 && std::isfinite(sampleRate)))
+        throw std::invalid_argument("sampleRate must be a finite number > 0");
+    return config;
 }
 
 }  // namespace
 
+std::optional<std::string> SilenceGateConfig::invalid() const {
+    const auto finite = [](double x) { return std::isfinite(x); };
+    if (!(frameSeconds > 0 && finite(frameSeconds)))
+        return "frameSeconds must be a finite number > 0";
+    if (!(marginDb >= 0 && finite(marginDb))) return "marginDb must be a finite number >= 0";
+    if (!finite(quietestDb)) return "quietestDb must be a finite number";
+    if (!(floorRiseDb >= 0 && finite(floorRiseDb)))
+        return "floorRiseDb must be a finite number >= 0";
+    if (!(preRollSeconds >= 0 && finite(preRollSeconds)))
+        return "preRollSeconds must be a finite number >= 0";
+    if (!(hangoverSeconds >= 0 && finite(hangoverSeconds)))
+        return "hangoverSeconds must be a finite number >= 0";
+    return std::nullopt;
+}
+
 SilenceGate::SilenceGate(double sampleRate, SilenceGateConfig config)
-    : config_(config),
+    : config_(checked(config, sampleRate)),
       frameSamples_(std::max<std::size_t>(1, std::lround(sampleRate * config.frameSeconds))),
       preRollFrames_(frames(config.preRollSeconds, config.frameSeconds)),
       hangoverFrames_(frames(config.hangoverSeconds, config.frameSeconds)),
@@ -63,4 +88,4 @@ void SilenceGate::reset() {
     // through to the search while it climbed back.
 }
 
-}  // namespace scrivia::platform::linux_
+}  // namespace scrivia::audio

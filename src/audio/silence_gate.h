@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
-namespace scrivia::platform::linux_ {
+namespace scrivia::audio {
 
 struct SilenceGateConfig {
     double frameSeconds = 0.01;    // audio is judged in frames this long
@@ -16,6 +18,9 @@ struct SilenceGateConfig {
     double floorRiseDb = 0.02;     // the floor follows a louder room this much per frame
     double preRollSeconds = 0.3;   // audio kept from before speech: quiet starts of first words
     double hangoverSeconds = 0.5;  // audio passed after speech: quiet ends and gaps between words
+
+    // What is wrong with these values, naming the field; none when they are usable.
+    std::optional<std::string> invalid() const;
 };
 
 // Passes the frames of speech, with a pre-roll before and a hangover after
@@ -23,6 +28,7 @@ struct SilenceGateConfig {
 // thread only, no clock.
 class SilenceGate {
   public:
+    // Throws std::invalid_argument for a config that is `invalid()` or a rate that is not > 0.
     SilenceGate(double sampleRate, SilenceGateConfig config = {});
 
     // Appends to `passed` the samples to decode from `samples`, and any held
@@ -42,4 +48,4 @@ class SilenceGate {
     double floorDb_;
 };
 
-}  // namespace scrivia::platform::linux_
+}  // namespace scrivia::audio
