@@ -2,13 +2,13 @@
 
 #include <cctype>
 #include <csetjmp>
-#include <mutex>
 #include <span>
 #include <sstream>
 #include <utility>
 
 #include "formatting/language_rules.h"
 #include "formatting/place_names.h"
+#include "platform/thread_safety.h"
 
 extern "C" {
 #include <flite/cst_lexicon.h>
@@ -29,18 +29,19 @@ constexpr std::pair<std::string_view, std::string_view> kRenamedPhones[] = {
     {"ax", "AH"},  // the model has no reduced vowel of its own
 };
 
-std::mutex lexiconLock;
-const cst_lexicon* lexicon = nullptr;  // set once, then read under lexiconLock
+// flite's lexicon is global state of the library: one lookup at a time.
+Mutex lexiconLock;
+const cst_lexicon* lexicon SCRIVIA_GUARDED_BY(lexiconLock) = nullptr;
 
-const cst_lexicon* englishLexicon() {
-    static std::once_flag once;
-    std::call_once(once, [] { lexicon = cmu_lex_init(); });
+// Made once, by the first to ask.
+const cst_lexicon* englishLexicon() SCRIVIA_REQUIRES(lexiconLock) {
+    if (lexicon == nullptr) lexicon = cmu_lex_init();
     return lexicon;
 }
 
 // flite reports a fault by ending the process unless a jump back is set. The
 // jump skips only flite's frames: nothing here needs destroying.
-cst_val* guardedLookup(const char* word) {
+cst_val* guardedLookup(const char* word) SCRIVIA_REQUIRES(lexiconLock) {
     std::jmp_buf back;
     cst_errjmp = &back;
     if (setjmp(back) != 0) {
@@ -110,7 +111,7 @@ std::vector<std::string> lexiconWords(std::string_view word) {
 
 // Letters without a vowel that the lexicon lacks are said letter by letter
 // ("js", "sql"); words such as "hmm" and "nth" are in it.
-bool spelled(const std::string& letters) {
+bool spelled(const std::string& letters) SCRIVIA_REQUIRES(lexiconLock) {
     return letters.find_first_of("aeiouy") == std::string::npos &&
            !in_lex(lexicon, letters.c_str(), nullptr, nullptr);
 }
@@ -118,6 +119,7 @@ bool spelled(const std::string& letters) {
 }  // namespace
 
 LetterToSound::LetterToSound(PhoneSet phones) : phones_(std::move(phones)) {
+    MutexLock hold(lexiconLock);
     englishLexicon();
 }
 
@@ -130,7 +132,7 @@ std::vector<std::string> LetterToSound::phonesFor(std::string_view words) const 
 
 std::string LetterToSound::phonesOfWord(std::string_view word) const {
     std::vector<std::string> asked;
-    const std::lock_guard hold(lexiconLock);
+    MutexLock hold(lexiconLock);
     if (lexicon == nullptr) return {};
     for (const std::string& part : lexiconWords(word)) {
         if (!spelled(part)) {

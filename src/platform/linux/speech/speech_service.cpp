@@ -21,7 +21,7 @@ SpeechService::SpeechService(platform::RunLoop& mainLoop, ModelDirectories direc
 SpeechService::~SpeechService() {
     std::vector<std::thread> authorizations;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         authorizations.swap(authorizations_);
     }
     for (std::thread& thread : authorizations) thread.join();
@@ -39,7 +39,7 @@ std::vector<std::string> SpeechService::supportedLocales() {
 }
 
 std::shared_ptr<SpeechRecognizer> SpeechService::recognizer(const std::string& identifier) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Entry* entry = modelFor(identifier);
     if (!entry) return nullptr;
     // One recogniser per model, so the model is loaded once.
@@ -53,7 +53,7 @@ std::shared_ptr<SpeechRecognizer> SpeechService::recognizer(const std::string& i
 void SpeechService::requestAuthorization(std::function<void(AuthorizationStatus)> handler) {
     // Linux asks no permission for on-device recognition; the answer still
     // comes from another thread, as callers expect of such services.
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     authorizations_.push_back(
         startNamedThread("speech-auth", [handler = std::move(handler)] { handler(3); }));
 }

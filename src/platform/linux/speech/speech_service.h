@@ -2,7 +2,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -11,6 +10,7 @@
 #include "platform/linux/speech/model_files.h"
 #include "platform/linux/speech/sphinx_recognizer.h"
 #include "platform/platform.h"
+#include "platform/thread_safety.h"
 
 namespace scrivia::platform::linux_ {
 
@@ -44,11 +44,13 @@ class SpeechService final : public platform::SpeechService {
     Entry* modelFor(const std::string& identifier);
 
     platform::RunLoop& mainLoop_;
-    std::mutex mutex_;
+    Mutex mutex_;
     const std::optional<ModelProbe> probe_;
     const MarkCheckConfig check_;
-    std::vector<Entry> catalogue_;  // sorted by locale
-    std::vector<std::thread> authorizations_;
+    // Sorted by locale; the models are fixed when made, each `recognizer` is
+    // made under mutex_.
+    std::vector<Entry> catalogue_;
+    std::vector<std::thread> authorizations_ SCRIVIA_GUARDED_BY(mutex_);
 };
 
 }  // namespace scrivia::platform::linux_

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 
 #include "platform/linux/system/named_thread.h"
 
@@ -23,18 +22,18 @@ std::string modelMessage(const std::string& locale, const ModelFiles& files, con
 struct WorkerState {
     enum class Load { idle, loading, ready, failed };
 
-    std::mutex mutex;
-    std::condition_variable changed;
+    Mutex mutex;
+    std::condition_variable_any changed;
     // Counts wake-ups, so the worker misses none that come while it decodes.
-    std::uint64_t generation = 0;
+    std::uint64_t generation SCRIVIA_GUARDED_BY(mutex) = 0;
     std::atomic<bool> stopping = false;  // set under the mutex; read without it mid-decode
-    Load load = Load::idle;
-    std::string loadError;
-    std::deque<std::shared_ptr<SphinxTask>> tasks;
+    Load load SCRIVIA_GUARDED_BY(mutex) = Load::idle;
+    std::string loadError SCRIVIA_GUARDED_BY(mutex);
+    std::deque<std::shared_ptr<SphinxTask>> tasks SCRIVIA_GUARDED_BY(mutex);
 
-    void notify() {
+    void notify() SCRIVIA_EXCLUDES(mutex) {
         {
-            std::lock_guard lock(mutex);
+            MutexLock lock(mutex);
             ++generation;
         }
         changed.notify_all();
@@ -53,7 +52,7 @@ SphinxRecognizer::SphinxRecognizer(platform::RunLoop& mainLoop, std::string loca
 
 SphinxRecognizer::~SphinxRecognizer() {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         state_->stopping = true;
     }
     state_->changed.notify_all();
@@ -62,7 +61,7 @@ SphinxRecognizer::~SphinxRecognizer() {
     // thread that owned the recogniser.
     std::deque<std::shared_ptr<SphinxTask>> tasks;
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         tasks.swap(state_->tasks);
     }
 }
@@ -77,23 +76,21 @@ bool SphinxRecognizer::supportsOnDeviceRecognition() {
 
 bool SphinxRecognizer::isAvailable() {
     startLoading();
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     return state_->load != WorkerState::Load::failed;
 }
 
 bool SphinxRecognizer::waitUntilLoaded() {
     startLoading();
-    std::unique_lock lock(state_->mutex);
-    state_->changed.wait(lock, [&] {
-        return state_->load == WorkerState::Load::ready ||
-               state_->load == WorkerState::Load::failed;
-    });
+    MutexLock lock(state_->mutex);
+    while (state_->load != WorkerState::Load::ready && state_->load != WorkerState::Load::failed)
+        state_->changed.wait(lock);
     return state_->load == WorkerState::Load::ready;
 }
 
 void SphinxRecognizer::startLoading() {
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (state_->load != WorkerState::Load::idle) return;
     }
     // Only the main thread starts a load, so it stays idle meanwhile. The
@@ -104,7 +101,7 @@ void SphinxRecognizer::startLoading() {
     } else if (probe_ && !modelLoads(files_, *probe_)) {
         problem = modelMessage(localeIdentifier_, files_, "failed to load in a trial run");
     }
-    std::lock_guard lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (problem) {
         state_->load = WorkerState::Load::failed;
         state_->loadError = std::move(*problem);
@@ -112,7 +109,10 @@ void SphinxRecognizer::startLoading() {
         return;
     }
     state_->load = WorkerState::Load::loading;
-    worker_ = startNamedThread("recognition", [this] { work(); });
+    worker_ = startNamedThread("recognition", [this] {
+        platform::recognitionWorker.assertHeld();  // this thread is the worker
+        work();
+    });
 }
 
 WakeWorker SphinxRecognizer::waker() const {
@@ -141,7 +141,7 @@ std::shared_ptr<RecognitionTask> SphinxRecognizer::recognitionTask(
     }
     startLoading();
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (state_->load == WorkerState::Load::failed) {
             task->deliver(mainLoop_, std::nullopt, Error{state_->loadError}, true);
             return task;
@@ -158,16 +158,15 @@ void SphinxRecognizer::work() {
     for (;;) {
         std::shared_ptr<SphinxTask> head;
         {
-            std::unique_lock lock(state_->mutex);
-            state_->changed.wait(lock,
-                                 [&] { return state_->stopping || state_->generation != seen; });
+            MutexLock lock(state_->mutex);
+            while (!state_->stopping && state_->generation == seen) state_->changed.wait(lock);
             if (state_->stopping) break;
             seen = state_->generation;
             if (!state_->tasks.empty()) head = state_->tasks.front();
         }
         if (!head || !serve(*head)) continue;
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             if (!state_->tasks.empty() && state_->tasks.front() == head) state_->tasks.pop_front();
             // Look at the next task without waiting for news of it.
             ++state_->generation;
@@ -188,7 +187,7 @@ void SphinxRecognizer::load() {
         plain_.emplace(localeIdentifier_, names, formatting::FormatterConfig{.punctuation = false});
     }
     {
-        std::lock_guard lock(state_->mutex);
+        MutexLock lock(state_->mutex);
         if (decoder_) {
             state_->load = WorkerState::Load::ready;
         } else {
@@ -204,7 +203,7 @@ bool SphinxRecognizer::serve(SphinxTask& task) {
     if (!decoder_) {
         std::string error;
         {
-            std::lock_guard lock(state_->mutex);
+            MutexLock lock(state_->mutex);
             error = state_->loadError;
         }
         task.deliver(mainLoop_, std::nullopt, Error{error}, true);

@@ -17,6 +17,7 @@
 #include "platform/linux/speech/sphinx_request.h"
 #include "platform/linux/speech/utterance_decoder.h"
 #include "platform/platform.h"
+#include "platform/thread_safety.h"
 
 namespace scrivia::platform::linux_ {
 
@@ -51,18 +52,19 @@ class SphinxRecognizer final : public SpeechRecognizer {
     WakeWorker waker() const;
 
     // The worker thread and what only it touches.
-    void work();
-    void load();
+    void work() SCRIVIA_REQUIRES(platform::recognitionWorker);
+    void load() SCRIVIA_REQUIRES(platform::recognitionWorker);
     // Decodes what `task` has received; true once the task is done with.
-    bool serve(SphinxTask& task);
+    bool serve(SphinxTask& task) SCRIVIA_REQUIRES(platform::recognitionWorker);
     // Decodes the converted samples, delivering a changed partial result.
-    bool decode(SphinxTask& task);
+    bool decode(SphinxTask& task) SCRIVIA_REQUIRES(platform::recognitionWorker);
     // Delivers `description` as the task's last word. Always true: the task is done with.
-    bool fail(SphinxTask& task, std::string description);
+    bool fail(SphinxTask& task, std::string description)
+        SCRIVIA_REQUIRES(platform::recognitionWorker);
     // The decoder's words as the task asked for them: punctuated or plain.
-    std::string formatted(const SphinxTask& task, std::string_view words,
-                          formatting::TextKind kind);
-    void closeUtterance();
+    std::string formatted(const SphinxTask& task, std::string_view words, formatting::TextKind kind)
+        SCRIVIA_REQUIRES(platform::recognitionWorker);
+    void closeUtterance() SCRIVIA_REQUIRES(platform::recognitionWorker);
 
     platform::RunLoop& mainLoop_;
     const std::string localeIdentifier_;
@@ -72,14 +74,17 @@ class SphinxRecognizer final : public SpeechRecognizer {
     const std::shared_ptr<WorkerState> state_;
     std::thread worker_;
 
-    // Recognition worker only.
-    std::unique_ptr<UtteranceDecoder> decoder_;
-    std::optional<SampleConverter> converter_;
-    std::vector<std::int16_t> samples_;                        // converted, not yet decoded
-    std::optional<formatting::Formatter> punctuated_, plain_;  // made with the decoder
+    std::unique_ptr<UtteranceDecoder> decoder_ SCRIVIA_GUARDED_BY(platform::recognitionWorker);
+    std::optional<SampleConverter> converter_ SCRIVIA_GUARDED_BY(platform::recognitionWorker);
+    std::vector<std::int16_t> samples_
+        SCRIVIA_GUARDED_BY(platform::recognitionWorker);  // converted, not yet decoded
+    // Made with the decoder.
+    std::optional<formatting::Formatter>
+        punctuated_ SCRIVIA_GUARDED_BY(platform::recognitionWorker), plain_
+        SCRIVIA_GUARDED_BY(platform::recognitionWorker);
     // The last punctuated final ended with "," ";" or ":": the next segment
     // goes on with the same sentence, in lower case.
-    bool continuesSentence_ = false;
+    bool continuesSentence_ SCRIVIA_GUARDED_BY(platform::recognitionWorker) = false;
 };
 
 }  // namespace scrivia::platform::linux_

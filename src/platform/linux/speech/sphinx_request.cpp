@@ -26,7 +26,7 @@ void SphinxRequest::append(const AudioBuffer& buffer) {
 
     WakeWorker wake;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         if (ended_ || discarded_) return;
         chunks_.push_back(std::move(chunk));
         wake = wake_;
@@ -37,7 +37,7 @@ void SphinxRequest::append(const AudioBuffer& buffer) {
 void SphinxRequest::endAudio() {
     WakeWorker wake;
     {
-        std::lock_guard lock(mutex_);
+        MutexLock lock(mutex_);
         ended_ = true;
         wake = wake_;
     }
@@ -45,7 +45,7 @@ void SphinxRequest::endAudio() {
 }
 
 SphinxRequest::Pending SphinxRequest::take() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     Pending pending;
     pending.chunks.swap(chunks_);
     pending.ended = ended_;
@@ -53,14 +53,14 @@ SphinxRequest::Pending SphinxRequest::take() {
 }
 
 bool SphinxRequest::attach(WakeWorker wake) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (wake_ || !wake) return false;
     wake_ = std::move(wake);
     return true;
 }
 
 void SphinxRequest::discard() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     discarded_ = true;
     chunks_.clear();
 }
@@ -78,7 +78,7 @@ void SphinxTask::cancel() {
     request->discard();
     ResultHandler released;
     {
-        std::lock_guard lock(handlerMutex_);
+        MutexLock lock(handlerMutex_);
         released.swap(handler_);
     }
     if (wake_) wake_();
@@ -91,7 +91,7 @@ void SphinxTask::deliver(platform::RunLoop& loop, std::optional<RecognitionResul
             if (self->cancelled.load()) return;
             ResultHandler handler;
             {
-                std::lock_guard lock(self->handlerMutex_);
+                MutexLock lock(self->handlerMutex_);
                 // A copy, so the handler may cancel the task while it runs.
                 if (last) {
                     handler.swap(self->handler_);

@@ -4,12 +4,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "platform/linux/speech/sample_converter.h"
 #include "platform/platform.h"
+#include "platform/thread_safety.h"
 
 namespace scrivia::platform::linux_ {
 
@@ -17,32 +17,32 @@ namespace scrivia::platform::linux_ {
 using WakeWorker = std::function<void()>;
 
 // An audio-buffer request. The audio thread appends, the main thread ends,
-// and the recognition worker takes what has arrived so far. All members are
-// guarded by mutex_.
+// and the recognition worker takes what has arrived so far.
 class SphinxRequest final : public RecognitionRequest {
   public:
-    // Keeps the average of the buffer's channels. Audio thread.
-    void append(const AudioBuffer& buffer) override;
-    void endAudio() override;
+    // Keeps the average of the buffer's channels.
+    void append(const AudioBuffer& buffer) override SCRIVIA_REQUIRES(platform::audioThread)
+        SCRIVIA_EXCLUDES(mutex_);
+    void endAudio() override SCRIVIA_EXCLUDES(mutex_);
 
     // Everything appended since the last call, and whether audio has ended.
     struct Pending {
         std::vector<AudioChunk> chunks;
         bool ended = false;
     };
-    Pending take();
+    Pending take() SCRIVIA_EXCLUDES(mutex_);
     // Binds the request to the worker that decodes it, which is woken when
     // audio arrives. False when the request already has a task.
-    bool attach(WakeWorker wake);
+    bool attach(WakeWorker wake) SCRIVIA_EXCLUDES(mutex_);
     // Drops queued audio and ignores any that comes later.
-    void discard();
+    void discard() SCRIVIA_EXCLUDES(mutex_);
 
   private:
-    std::mutex mutex_;
-    std::vector<AudioChunk> chunks_;
-    bool ended_ = false;
-    bool discarded_ = false;
-    WakeWorker wake_;  // set once a task takes the request
+    Mutex mutex_;
+    std::vector<AudioChunk> chunks_ SCRIVIA_GUARDED_BY(mutex_);
+    bool ended_ SCRIVIA_GUARDED_BY(mutex_) = false;
+    bool discarded_ SCRIVIA_GUARDED_BY(mutex_) = false;
+    WakeWorker wake_ SCRIVIA_GUARDED_BY(mutex_);  // set once a task takes the request
 };
 
 // The task of one request. Made and cancelled on the main thread; the
@@ -67,8 +67,8 @@ class SphinxTask final : public RecognitionTask, public std::enable_shared_from_
 
   private:
     const WakeWorker wake_;
-    std::mutex handlerMutex_;
-    ResultHandler handler_;  // guarded by handlerMutex_
+    Mutex handlerMutex_;
+    ResultHandler handler_ SCRIVIA_GUARDED_BY(handlerMutex_);
 };
 
 }  // namespace scrivia::platform::linux_
