@@ -94,6 +94,12 @@ std::string Formatter::format(std::string_view words, TextKind kind, bool contin
     return assemble(rules_, pieces, punctuation_, kind, continuesSentence);
 }
 
+bool Formatter::leavesSentenceOpen(std::string_view final) const {
+    if (!punctuation_ || final.empty()) return false;
+    return rules_.sentenceEnds.find(final.back()) == std::string_view::npos &&
+           endsWithOne(final, rules_.closedBy);
+}
+
 std::string Formatter::nameListPath(std::string_view localeIdentifier) {
     return std::string(rulesFor(localeIdentifier).nameListPath);
 }

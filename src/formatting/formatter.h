@@ -40,9 +40,14 @@ class Formatter {
               FormatterConfig config = {});
 
     // `words`: lower-case words one space apart. `continuesSentence`: the
-    // previous final of the run ended with "," ";" or ":", so the text starts
-    // in lower case. A final may start or end with a line feed; the caller trims.
+    // previous final of the run left its sentence open, so the text starts in
+    // lower case. A final may start or end with a line feed; the caller trims.
     std::string format(std::string_view words, TextKind kind, bool continuesSentence = false) const;
+
+    // Whether a final this formatter wrote ends mid-sentence, with a mark
+    // that closes a final but not a sentence ("Dear Anna,"): the next final
+    // goes on in lower case.
+    bool leavesSentenceOpen(std::string_view final) const;
 
     // The word list this language's rules use ("/usr/share/dict/american-english"
     // for English); empty when it has none. Lets the caller load it once.

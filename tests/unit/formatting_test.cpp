@@ -121,6 +121,26 @@ TEST(Formatter, APersonsOwnWordsAsSpelled) {
 
 // A language that is only its tables, unshipped: no ordinal suffixes (ordinals
 // stay words), no year pairs, no "and" inside numbers.
+// A final that ends mid-sentence lets the next go on in lower case; one that
+// ends a sentence, a paragraph or a quotation does not.
+TEST(Formatter, ASentenceLeftOpenGoesOnInTheNextFinal) {
+    const Formatter on("en_US", nullptr), off("en_US", nullptr, {.punctuation = false});
+    for (auto [final, open] :
+         std::initializer_list<std::pair<const char*, bool>>{{"Dear Anna,", true},
+                                                             {"Two things:", true},
+                                                             {"It rained;", true},
+                                                             {"Wait\u2026", true},
+                                                             {"Done.", false},
+                                                             {"Really?", false},
+                                                             {"Yes!", false},
+                                                             {"Dear Anna,\n\n", false},
+                                                             {"She said \"yes.\"", false},
+                                                             {"", false}})
+        EXPECT_EQ(on.leavesSentenceOpen(final), open) << final;
+    EXPECT_FALSE(off.leavesSentenceOpen("dear anna,"));
+    EXPECT_EQ(on.format("thank you", TextKind::final, true), "thank you.");
+}
+
 TEST(Formatter, ALanguageIsItsTables) {
     const NumberWord units[] = {{"five", 5}, {"nine", 9}}, teens[] = {{"nineteen", 19}},
                      tens[] = {{"twenty", 20}, {"ninety", 90}}, hundred[] = {{"hundred", 100}},

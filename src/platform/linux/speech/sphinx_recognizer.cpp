@@ -231,9 +231,8 @@ bool SphinxRecognizer::serve(SphinxTask& task) {
     converter_->finish(samples_);
     if (!decode(task)) return true;
     std::string text = formatted(task, decoder_->finish(), formatting::TextKind::final);
-    if (task.punctuates && !text.empty()) {
-        continuesSentence_ = text.find_last_of(",;:") == text.size() - 1;
-    }
+    if (task.punctuates && !text.empty())
+        continuesSentence_ = punctuated_->leavesSentenceOpen(text);
     task.deliver(mainLoop_, RecognitionResult{std::move(text), true}, std::nullopt, true);
     return true;
 }

@@ -82,8 +82,8 @@ class SphinxRecognizer final : public SpeechRecognizer {
     std::optional<formatting::Formatter>
         punctuated_ SCRIVIA_GUARDED_BY(platform::recognitionWorker), plain_
         SCRIVIA_GUARDED_BY(platform::recognitionWorker);
-    // The last punctuated final ended with "," ";" or ":": the next segment
-    // goes on with the same sentence, in lower case.
+    // The last punctuated final left its sentence open ("Dear Anna,"): the
+    // next segment goes on with it, in lower case.
     bool continuesSentence_ SCRIVIA_GUARDED_BY(platform::recognitionWorker) = false;
 };
 
