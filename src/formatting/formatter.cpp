@@ -1,11 +1,13 @@
 #include "formatting/formatter.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <vector>
 
 #include "formatting/language_rules.h"
 #include "formatting/number_phrases.h"
 #include "formatting/spoken_marks.h"
+#include "formatting/utf8.h"
 #include "formatting/written_names.h"
 
 namespace scrivia::formatting {
@@ -67,7 +69,21 @@ Formatter::Formatter(const LanguageRules& rules, std::shared_ptr<const NameList>
       // A language without a word list of its own has no use for another's.
       names_(rules_.nameListPath.empty() ? nullptr : std::move(names)),
       ownWords_(config.ownWords),
-      punctuation_(config.punctuation) {}
+      punctuation_(config.punctuation) {
+    if (auto why = config.invalid()) throw std::invalid_argument(*why);
+}
+
+std::optional<std::string> FormatterConfig::invalid() const {
+    for (const std::string& word : ownWords) {
+        // Heard as words one space apart, so a blank or a broken one matches nothing.
+        if (word.find_first_not_of(" \t") == std::string::npos) return "ownWords: a blank entry";
+        if (word.find_first_of("\n\r") != std::string::npos)
+            return "ownWords: an entry of two lines";
+        for (std::size_t at = 0; at < word.size(); at += utf8At(word, at).length)
+            if (utf8At(word, at).codePoint < 0) return "ownWords: an entry that is not UTF-8";
+    }
+    return std::nullopt;
+}
 
 std::string Formatter::format(std::string_view words, TextKind kind, bool continuesSentence) const {
     const auto heard = wordsOf(words);

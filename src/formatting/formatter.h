@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,6 +26,9 @@ struct FormatterConfig {
     // words of its spelling are heard ("GitHub" for "github"): no number,
     // mark or name rule touches them. Read only while the formatter is made.
     std::span<const std::string> ownWords = {};
+
+    // What is wrong with these values, naming the field; none when they are usable.
+    std::optional<std::string> invalid() const;
 };
 
 // Immutable once made: `format` may be called from any thread.
@@ -36,6 +40,7 @@ class Formatter {
     Formatter(std::string_view localeIdentifier, std::shared_ptr<const NameList> names,
               FormatterConfig config = {});
     // A language's tables given directly; `rules` outlives the formatter.
+    // Both throw std::invalid_argument for a config that is `invalid()`.
     Formatter(const LanguageRules& rules, std::shared_ptr<const NameList> names,
               FormatterConfig config = {});
 

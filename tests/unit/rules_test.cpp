@@ -9,6 +9,7 @@
 
 #include "audio/level_meter.h"
 #include "audio/silence_gate.h"
+#include "formatting/formatter.h"
 #include "platform/locale_identifier.h"
 #include "session/error_window.h"
 #include "session/owed_segments.h"
@@ -51,9 +52,16 @@ TEST(Configs, RefuseBadValuesByName) {
     const auto gate = [](audio::SilenceGateConfig c) -> Check {
         return [c] { return c.invalid(); };
     };
+    static const std::string blank[] = {"GitHub", " "}, twoLines[] = {"a\nb"},
+                             broken[] = {"caf\xc3"};
+    const auto words = [](std::span<const std::string> w) -> Check {
+        return [w] { return formatting::FormatterConfig{.ownWords = w}.invalid(); };
+    };
     // clang-format off
     for (const auto& [check, field] : std::initializer_list<std::pair<Check, std::string>>{
              {meter({}), ""}, {rules({}), ""}, {gate({}), ""},
+             {words({}), ""}, {words(blank), "ownWords"}, {words(twoLines), "ownWords"},
+             {words(broken), "ownWords"},
              {gate({.frameSeconds = 0}), "frameSeconds"},
              {gate({.marginDb = -1}), "marginDb"},
              {gate({.quietestDb = -INFINITY}), "quietestDb"},
