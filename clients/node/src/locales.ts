@@ -13,7 +13,7 @@ export interface LocaleCatalogue {
 export async function listLocales(
     options: BinaryOptions & { timeoutMs?: number | undefined } = {},
 ): Promise<LocaleCatalogue> {
-    const session = new ScriviaSession(['--list'], options);
+    const session = new ScriviaSession(['--list'], { binary: options.binary, env: options.env }); // --list takes no words
     const timer = setTimeout(() => session.kill(), options.timeoutMs ?? 10000);
     let catalogue: LocaleCatalogue | undefined;
     let failure = '';

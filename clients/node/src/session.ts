@@ -5,6 +5,7 @@ import { EventEmitter } from 'node:events';
 import { StringDecoder } from 'node:string_decoder';
 import { findScrivia, type BinaryOptions } from './binary.js';
 import { parseEvent, type ScriviaEvent, type ScriviaEventType } from './events.js';
+import { WordsFile } from './words.js';
 
 // `undefined` is allowed for every option, so a host can pass pickLocale()'s
 // result as it is under exactOptionalPropertyTypes.
@@ -15,6 +16,13 @@ export interface ScriviaOptions extends BinaryOptions {
     pauseSeconds?: number | undefined;
     /** Sentence formatting of finals; default true. */
     punctuation?: boolean | undefined;
+    /**
+     * The person's own words and names, each a line of scrivia's words file
+     * (`Kubernetes`, `PostgreSQL = post gres q l`). They go to a private
+     * temporary file, passed as `--words` and removed once scrivia has
+     * exited. An entry holding a line break throws.
+     */
+    words?: readonly string[] | undefined;
     // env (from BinaryOptions): e.g. PULSE_SOURCE chooses the microphone.
 }
 
@@ -58,18 +66,32 @@ export class ScriviaSession extends EventEmitter implements AsyncIterable<Scrivi
     private pendingText = '';
     private exitInfo: ScriviaExit | undefined;
     private waiters: Array<() => void> = [];
-    private readonly killOnHostExit = () => this.child.kill('SIGKILL');
+    private readonly words: WordsFile | undefined;
+    private readonly killOnHostExit = () => {
+        this.child.kill('SIGKILL');
+        this.removeWords();
+    };
 
-    /** Throws, naming the places tried, when there is no scrivia to start. */
+    /**
+     * Throws, naming the places tried, when there is no scrivia to start, and
+     * for `words` that are no lines; `options.words` are added to `args`.
+     */
     constructor(args: string[], options: ScriviaOptions = {}) {
         super();
-        // Its own process group: a Ctrl-C in the terminal reaches the host,
-        // which then stops scrivia in order instead of losing the owed text.
-        this.child = spawn(findScrivia(options), args, {
-            detached: true,
-            stdio: ['pipe', 'pipe', 'inherit'],
-            env: { ...process.env, ...options.env },
-        });
+        const file = findScrivia(options);
+        this.words = options.words?.length ? new WordsFile(options.words) : undefined;
+        try {
+            // Its own process group: a Ctrl-C in the terminal reaches the host,
+            // which then stops scrivia in order instead of losing the owed text.
+            this.child = spawn(file, this.words ? [...args, '--words', this.words.path] : args, {
+                detached: true,
+                stdio: ['pipe', 'pipe', 'inherit'],
+                env: { ...process.env, ...options.env },
+            });
+        } catch (error) {
+            this.removeWords();
+            throw error;
+        }
         // 'exit' handlers run only on an orderly host exit; if the host dies
         // otherwise, the closed stdin asks scrivia to stop on its own.
         process.on('exit', this.killOnHostExit);
@@ -79,6 +101,7 @@ export class ScriviaSession extends EventEmitter implements AsyncIterable<Scrivi
             if (this.exitInfo) return;
             this.exitInfo = exit;
             process.off('exit', this.killOnHostExit);
+            this.removeWords();
             this.emit('exit', exit);
             this.wake();
             resolveExit(exit);
@@ -162,6 +185,14 @@ export class ScriviaSession extends EventEmitter implements AsyncIterable<Scrivi
             if (event.type !== 'error' || this.listenerCount('error') > 0) this.emit(event.type, event);
         }
         this.wake();
+    }
+
+    private removeWords(): void {
+        try {
+            this.words?.remove();
+        } catch (error) {
+            this.emit('warning', `words file: ${(error as Error).message}`);
+        }
     }
 
     private wake(): void {

@@ -1,5 +1,5 @@
 import * as assert from 'node:assert/strict';
-import { mkdtempSync, readFileSync, rmSync, symlinkSync } from 'node:fs';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import * as os from 'node:os';
 import * as path from 'node:path';
 import { test } from 'node:test';
@@ -45,4 +45,31 @@ test('finals join into the text as dictated, from the cases both clients share; 
         assert.deepEqual([transcript.text, transcript.fixed], [expected, expected.replace(/\.$/, '')], why);
     }
     assert.equal(parseEvent('{"type":"final","text":"a","lineBreaksBefore":"2"}'), undefined);
+});
+
+test('words reach scrivia in a private file, gone once it exits however it ends; a line break throws', async () => {
+    const tmp = mkdtempSync(path.join(os.tmpdir(), 'scrivia-words-test-'));
+    const [fake, broken, saved] = [`${tmp}/fake`, `${tmp}/broken`, process.env.TMPDIR];
+    // Records its arguments, then the mode and content of the last one's file.
+    writeFileSync(fake, `#!/bin/bash\n{ echo "$@"; stat -c %a "\${@: -1}" && cat "\${@: -1}"; } >$0.record 2>&1\necho '{"type":"ready","locale":"en-US","onDevice":true}'\nread -r\n`, { mode: 0o755 });
+    writeFileSync(broken, '#!/nonexistent/bash\n', { mode: 0o755 });
+    process.env.TMPDIR = tmp; // where the client's os.tmpdir() makes its folder
+    const [entries, heard] = [['Kubernetes', 'PostgreSQL = post gres q l'], /^--pause 1 --words TMP\/scrivia-words-\w+\/words.txt\n600\nKubernetes\nPostgreSQL = post gres q l\n$/];
+    for (const [binary, words, end, want] of [
+        [fake, entries, (s) => s.stop(), heard], [fake, entries, (s) => s.kill(), heard], [fake, [], (s) => s.stop(), /^--pause 1\nstat: /],
+        [fake, entries, (s) => process.kill(s.pid!, 'SIGKILL'), heard], [broken, entries, undefined, /^$/], // the start fails
+        [broken, ['GitHub', 'Anouk\nDupont'], undefined, /^RangeError$/], [broken, ['Anouk\r'], undefined, /^RangeError$/],
+    ] as Array<[string, string[], ((s: ScriviaSession) => unknown) | undefined, RegExp]>) {
+        rmSync(`${fake}.record`, { force: true });
+        const outcome = await (async () => {
+            const session = new ScriviaSession(['--pause', '1'], { binary, words });
+            session.once('ready', () => void end?.(session));
+            await session.exited;
+            return existsSync(`${fake}.record`) ? readFileSync(`${fake}.record`, 'utf8').replaceAll(tmp, 'TMP') : '';
+        })().catch((error: Error) => error.name);
+        assert.match(outcome, want, JSON.stringify(words));
+        assert.deepEqual(readdirSync(tmp).sort(), existsSync(`${fake}.record`) ? ['broken', 'fake', 'fake.record'] : ['broken', 'fake']);
+    }
+    Object.assign(process.env, { TMPDIR: saved ?? '' }); // empty is as unset for os.tmpdir()
+    rmSync(tmp, { recursive: true });
 });

@@ -7,10 +7,11 @@ import atexit
 import inspect
 import os
 import signal
-from typing import Any, AsyncIterator, Callable, Literal, Mapping, Sequence, cast, overload
+from typing import Any, AsyncIterator, Callable, Iterable, Literal, Mapping, Sequence, cast, overload
 
 from .binary import find_scrivia
 from .events import End, Error, Event, Final, Level, Locales, Partial, Ready, parse_event
+from .words import WordsFile, word_entries
 
 # Children still running, killed if the interpreter exits before they end.
 _running: set[int] = set()
@@ -44,8 +45,9 @@ class Session:
     host dies otherwise, its closed pipes end scrivia.
     """
 
-    def __init__(self, process: asyncio.subprocess.Process) -> None:
+    def __init__(self, process: asyncio.subprocess.Process, words: WordsFile | None = None) -> None:
         self._process = process
+        self._words = words  # removed once scrivia has exited
         self._callbacks: dict[str, list[Callable[[Any], object]]] = {}
         self._queue: asyncio.Queue[object] = asyncio.Queue()
         self._pending: set[asyncio.Future[Any]] = set()
@@ -179,6 +181,8 @@ class Session:
             if self._process.returncode is None:
                 self.kill()
             _running.discard(self._process.pid)
+            if self._words is not None:
+                self._words.remove()
             if not self._exited.done():
                 self._exited.cancel()
             self._queue.put_nowait(_CLOSED)
@@ -198,20 +202,33 @@ def scrivia_arguments(
 
 
 async def run_scrivia(
-    args: Sequence[str], binary: str | os.PathLike[str] | None = None, env: Mapping[str, str] | None = None
+    args: Sequence[str],
+    binary: str | os.PathLike[str] | None = None,
+    env: Mapping[str, str] | None = None,
+    words: Iterable[str] | None = None,
 ) -> Session:
     """Runs scrivia (see :func:`find_scrivia`) with ``args``; ``env`` is
-    added to this process's environment."""
-    process = await asyncio.create_subprocess_exec(
-        find_scrivia(binary),
-        *args,
-        stdin=asyncio.subprocess.PIPE,
-        stdout=asyncio.subprocess.PIPE,
-        env={**os.environ, **env} if env else None,
-        limit=_LINE_LIMIT,
-        process_group=0,
-    )
-    return Session(process)
+    added to this process's environment. ``words`` go to a private temporary
+    file, passed as ``--words`` and removed once scrivia has exited."""
+    entries = word_entries(words)
+    program = find_scrivia(binary)
+    file = WordsFile(entries) if entries else None
+    try:
+        process = await asyncio.create_subprocess_exec(
+            program,
+            *args,
+            *(["--words", file.path] if file else []),
+            stdin=asyncio.subprocess.PIPE,
+            stdout=asyncio.subprocess.PIPE,
+            env={**os.environ, **env} if env else None,
+            limit=_LINE_LIMIT,
+            process_group=0,
+        )
+    except BaseException:
+        if file:
+            file.remove()
+        raise
+    return Session(process, file)
 
 
 async def start_scrivia(
@@ -220,10 +237,13 @@ async def start_scrivia(
     punctuation: bool = True,
     binary: str | os.PathLike[str] | None = None,
     env: Mapping[str, str] | None = None,
+    words: Iterable[str] | None = None,
 ) -> Session:
     """Starts dictation: ``locale`` (``en_US`` or ``en-US``; default the
     user's), ``pause_seconds`` of silence that close a segment (scrivia clamps
-    it to 0.4-5.0), ``punctuation`` for sentence formatting of finals, and
+    it to 0.4-5.0), ``punctuation`` for sentence formatting of finals,
     ``env`` added to the environment (``PULSE_SOURCE`` chooses the
-    microphone). Events come until ``End`` and the exit."""
-    return await run_scrivia(scrivia_arguments(locale, pause_seconds, punctuation), binary, env)
+    microphone), and ``words``, the person's own words and names, each a line
+    of scrivia's words file (``"PostgreSQL = post gres q l"``); an entry with
+    a line break raises ValueError. Events come until ``End`` and the exit."""
+    return await run_scrivia(scrivia_arguments(locale, pause_seconds, punctuation), binary, env, words)

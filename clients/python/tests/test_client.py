@@ -2,6 +2,7 @@ import asyncio
 import json
 import re
 import shutil
+import tempfile
 
 import pytest
 from conftest import REPO, collect
@@ -120,3 +121,35 @@ def test_finals_join_into_the_text_as_dictated(case):
     for final in case["finals"]:
         transcript.add(parse_event(json.dumps({"type": "final", **final})))
     assert (transcript.text, transcript.fixed) == (case["expected"], case["expected"].removesuffix("."))
+
+
+
+
+
+# Records its arguments, then the mode and content of the last one's file.
+FAKE = '#!/bin/bash\n{ echo "$@"; stat -c %a "${@: -1}" && cat "${@: -1}"; } >"$0.record" 2>&1\necho \'{"type":"ready","locale":"en-US","onDevice":true}\'\nread -r\n'
+WORDS = ["Kubernetes", "PostgreSQL = post gres q l"]
+HEARD = r"--pause 1 --words TMP/scrivia-words-\w+/words\.txt\n600\nKubernetes\nPostgreSQL = post gres q l\n"
+
+
+@pytest.mark.parametrize("words, end, want", [
+    (WORDS, scrivia_client.Session.stop, HEARD), (WORDS, scrivia_client.Session.kill, HEARD),
+    ([], scrivia_client.Session.stop, r"--pause 1\nstat: .*"), (WORDS, None, "FileNotFoundError"),  # the start fails
+    (["GitHub", "Anouk\nDupont"], None, "ValueError"), (["Anouk\r"], None, "ValueError"), ("GitHub", None, "TypeError"),
+])
+def test_words_reach_scrivia_in_a_private_file_gone_once_it_exits(tmp_path, monkeypatch, words, end, want):
+    monkeypatch.setattr(tempfile, "tempdir", str(tmp_path))  # where the client makes its folder
+    (fake := tmp_path / "fake").write_text(FAKE if end else "#!/nonexistent/bash\n")
+    fake.chmod(0o755)
+
+    async def run():
+        session = await scrivia_client.start_scrivia(pause_seconds=1, binary=fake, words=words)
+        session.on("ready", lambda _: end(session))
+        await asyncio.wait_for(session.wait(), 10)  # never hangs, whatever fault
+        return (tmp_path / "fake.record").read_text().replace(str(tmp_path), "TMP")
+
+    try:
+        outcome = asyncio.run(run())
+    except Exception as error:
+        outcome = type(error).__name__
+    assert re.fullmatch(want, outcome, re.S) and {p.name for p in tmp_path.iterdir()} <= {"fake", "fake.record"}, outcome
