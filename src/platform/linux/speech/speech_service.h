@@ -33,6 +33,7 @@ class SpeechService final : public platform::SpeechService {
     void requestAuthorization(std::function<void(AuthorizationStatus)> handler) override;
     std::shared_ptr<RecognitionRequest> makeRequest() override;
     bool canSetPunctuation() override;
+    void useOwnWords(std::vector<WordEntry> words) override;
 
   private:
     struct Entry {
@@ -47,7 +48,8 @@ class SpeechService final : public platform::SpeechService {
     std::mutex mutex_;
     const std::optional<ModelProbe> probe_;
     const MarkCheckConfig check_;
-    std::vector<Entry> catalogue_;  // sorted by locale
+    std::vector<Entry> catalogue_;     // sorted by locale
+    std::vector<WordEntry> ownWords_;  // under mutex_; given to each recogniser made
     std::vector<std::thread> authorizations_;
 };
 
