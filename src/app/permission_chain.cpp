@@ -14,6 +14,7 @@ void onMicrophoneAnswer(const std::shared_ptr<App>& app,
     session::SegmentRulesConfig rules;
     rules.pauseSeconds = app->settings.pauseSeconds;
     session::Environment environment{app->platform, app->stream, rules, app->settings.punctuation};
+    for (const auto& entry : app->settings.words) environment.ownWords.push_back(entry.written);
     // Stored before it starts, in this same task, so that a stop cannot come between.
     app->scrivia = std::make_shared<session::Scrivia>(recognizer, environment);
     app->scrivia->start();

@@ -20,6 +20,7 @@ std::shared_ptr<App> start(std::vector<std::string> args, platform::Platform& pl
     }
     // Read once, before the recogniser is made: it is built with them.
     settings.words = loadWordList(platform.process, settings.wordsPath);
+    platform.speech.useOwnWords(settings.words);
     auto recognizer = selectRecognizer(*app);
     if (!recognizer) return app;
     requestPermissions(app, std::move(recognizer));

@@ -83,6 +83,9 @@ struct RequestSettings {
     TaskHint taskHint = TaskHint::unspecified;
     std::optional<bool> requiresOnDeviceRecognition;
     std::optional<bool> addsPunctuation;
+    // A person's own words and names, as they are written, for a recogniser
+    // that takes such strings with each request.
+    std::vector<std::string> contextualStrings;
 };
 
 // An audio-buffer recognition request. Requests are told apart by object
@@ -155,6 +158,9 @@ class SpeechService {
     // Whether requests honour `RequestSettings::addsPunctuation`; when false
     // the setting is never written.
     virtual bool canSetPunctuation() = 0;
+    // A person's own words, for the recognisers made after this call: a
+    // service that knows no pronunciations ignores them.
+    virtual void useOwnWords(std::vector<WordEntry> /*words*/) {}
 };
 
 // ---------------------------------------------------------------------------

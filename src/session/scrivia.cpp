@@ -82,6 +82,7 @@ void Scrivia::newRequest() {
     next->settings.taskHint = platform::TaskHint::dictation;
     if (onDevice_) next->settings.requiresOnDeviceRecognition = true;
     if (speech.canSetPunctuation()) next->settings.addsPunctuation = environment_.punctuation;
+    next->settings.contextualStrings = environment_.ownWords;
 
     // From here on the tap feeds the new request, even before its task opens.
     setRequest(next);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "audio/level_meter.h"
 #include "events/event_stream.h"
@@ -28,6 +29,7 @@ struct Environment {
     events::EventStream& stream;
     SegmentRulesConfig segmentRules;
     bool punctuation = true;
+    std::vector<std::string> ownWords = {};  // written forms, put on each request
 };
 
 class Scrivia : public std::enable_shared_from_this<Scrivia> {

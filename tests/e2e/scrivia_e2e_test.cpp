@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
 #include <regex>
 
 #include "support/recordings.h"
@@ -257,6 +258,28 @@ TEST_F(LiveDictation, NoFinalHoldsAMarkTheReadersNeverSaid) {
         EXPECT_FALSE(
             std::regex_search(std::regex_replace(e.value("text", "") + " ", spelled, ""), mark))
             << e.value("text", "");
+    }
+}
+
+// A sentence with two entries of the person's own is written as they spell
+// them with --words, and without it holds neither.
+TEST_F(LiveDictation, APersonsOwnWordsAreWrittenAsSpelled) {
+    const fs::path words = pulse_->directory() / "words.txt";
+    std::ofstream(words) << "# colleagues and tools\nAnouk Dupont\nGitHub = git hub\n";
+    const std::string said =
+        spoken(pulse_->directory(), "slt", "anouk dupont keeps the code on git hub today");
+    for (const bool withWords : {true, false}) {
+        Scrivia run = start(withWords ? std::vector<std::string>{"--words", words.string()}
+                                      : std::vector<std::string>{});
+        ASSERT_NO_FATAL_FAILURE(expectListening(run));
+        feeder = pulse_->feed({said, "silence:2"});
+        const auto final = run.until(is("final"), SteadyClock::now() + 30s);
+        run.child.send("stop\n");
+        EXPECT_EQ(run.finish(), 0);
+        ASSERT_TRUE(final) << run.output;
+        const std::string text = final->value("text", "");
+        for (const char* entry : {"Anouk Dupont", "GitHub"})
+            EXPECT_EQ(text.find(entry) != text.npos, withWords) << text;
     }
 }
 

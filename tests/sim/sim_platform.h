@@ -88,7 +88,10 @@ struct Process : platform::Process {
         background.push_back(std::move(work));
     }
     void onTerminationRequest(std::function<void()> handler) override { terminate = handler; }
-    std::optional<std::string> readUserFile(const std::string&, std::size_t) override { return {}; }
+    std::optional<std::string> readUserFile(const std::string& path, std::size_t) override {
+        return userFiles.contains(path) ? std::optional(userFiles[path]) : std::nullopt;
+    }
+    std::map<std::string, std::string> userFiles;
     void input(const std::string& bytes, bool closeAfter) {
         if (::write(stdin[1], bytes.data(), bytes.size()) < 0) throw std::runtime_error("stdin");
         if (closeAfter) close(std::exchange(stdin[1], -1));
@@ -165,6 +168,8 @@ struct Speech : platform::SpeechService {
         return std::make_shared<Request>();
     }
     bool canSetPunctuation() override { return punctuationSetting; }
+    void useOwnWords(std::vector<platform::WordEntry> words) override { ownWords = words; }
+    std::vector<platform::WordEntry> ownWords;
 
     std::map<std::string, std::shared_ptr<Recognizer>> recognizers;  // null: listed, not served
     platform::AuthorizationStatus authorization = 3;

@@ -49,11 +49,13 @@ TEST(SessionStart, RequestsAskForDictationAndAMicrophoneThatCannotStartEndsTheRu
         platform::AudioFormat format;
         std::optional<platform::Error> error;
         std::string said;  // nothing: "ready", and a request listens
+        std::vector<std::string> contextual = {};
     };
     const std::string noMic = "error:no-mic:Aucun micro utilisable | end";
     const std::string failed = "error:engine:Le micro n'a pas démarré : refused | end";
     for (const Row& r : std::vector<Row>{
              {{}, true, true, true, true, {48000, 2}, {}, ""},
+             {{"--words", "/w"}, true, true, true, true, {48000, 2}, {}, "", {"GitHub", "Zoë"}},
              {{"--no-punctuation"}, false, true, {}, false, {16000, 1}, {}, ""},
              {{}, true, false, true, {}, {8000, 1}, {}, ""},  // never set where it cannot be
              {{}, true, true, {}, {}, {0, 1}, {}, noMic},
@@ -66,7 +68,9 @@ TEST(SessionStart, RequestsAskForDictationAndAMicrophoneThatCannotStartEndsTheRu
         run.serve("fr_FR").onDevice = r.onDevice;
         run.audio.format = r.format;
         run.audio.startError = r.error;
+        run.process.userFiles["/w"] = "GitHub\nZoë = zo ay\n";
         run.start(r.args);
+        EXPECT_EQ(run.speech.ownWords.size(), r.contextual.size());
         EXPECT_EQ(run.transcript(), r.said);
         EXPECT_EQ(run.events().at(0)["type"], r.said.empty() ? "ready" : "error");
         if (!r.said.empty()) continue;
@@ -78,6 +82,7 @@ TEST(SessionStart, RequestsAskForDictationAndAMicrophoneThatCannotStartEndsTheRu
         EXPECT_EQ(settings.taskHint, platform::TaskHint::dictation);
         EXPECT_EQ(settings.requiresOnDeviceRecognition, r.requiresOnDevice);
         EXPECT_EQ(settings.addsPunctuation, r.punctuation);
+        EXPECT_EQ(settings.contextualStrings, r.contextual);
     }
 }
 

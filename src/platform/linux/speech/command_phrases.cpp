@@ -31,6 +31,34 @@ int otherReferences(ngram_model_t* model) {
     return ngram_model_free(model) - 1;
 }
 
+// A model of the phrases of `heard` whose words the dictionary knows, with
+// how many there are; null when none is or PocketSphinx refuses.
+std::pair<ngram_model_t*, std::size_t> phrasesModel(ps_decoder_t* decoder,
+                                                    std::span<const std::string_view> heard) {
+    std::string phrases;
+    std::size_t count = 0;
+    for (std::string_view phrase : heard) {
+        bool known = true;
+        for (const std::string& word : split(phrase, ' '))
+            known = known && dictionaryKnows(decoder, word);
+        if (known) phrases += std::string(phrase) + "\n", ++count;
+    }
+    if (phrases.empty()) return {nullptr, 0};
+
+    // PocketSphinx reads models only from files.
+    std::string path = (std::filesystem::temp_directory_path() / "scrivia-phrases-XXXXXX").string();
+    const int fd = mkstemp(path.data());
+    if (fd < 0) return {nullptr, 0};
+    const std::string arpa = commandPhrasesArpa(phrases);
+    const bool written = write(fd, arpa.data(), arpa.size()) == ssize_t(arpa.size());
+    close(fd);
+    ngram_model_t* model = written ? ngram_model_read(ps_get_config(decoder), path.c_str(),
+                                                      NGRAM_ARPA, ps_get_logmath(decoder))
+                                   : nullptr;
+    unlink(path.c_str());
+    return {model, model ? count : 0};
+}
+
 }  // namespace
 
 bool dictionaryKnows(ps_decoder_t* decoder, const std::string& word) {
@@ -72,38 +100,26 @@ void teachPronunciations(ps_decoder_t* decoder,
 }
 
 ngram_model_t* withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own,
-                                  std::span<const std::string_view> heard, double weight) {
-    std::string phrases;
-    std::size_t count = 0;
-    for (std::string_view phrase : heard) {
-        bool known = true;
-        for (const std::string& word : split(phrase, ' '))
-            known = known && dictionaryKnows(decoder, word);
-        if (known) phrases += std::string(phrase) + "\n", ++count;
+                                  std::span<const PhraseGroup> groups) {
+    std::vector<ngram_model_t*> models{own};
+    std::vector<std::string> names{kOwnModelName};
+    std::vector<float32> weights{1};
+    for (const PhraseGroup& group : groups) {
+        const auto [model, count] = phrasesModel(decoder, group.phrases);
+        if (model == nullptr) continue;
+        const double share = std::min(group.mostShare, group.weight * double(count));
+        models.push_back(model), names.emplace_back(group.name);
+        weights.push_back(float32(share)), weights[0] -= float32(share);
     }
-    if (phrases.empty()) return own;
+    if (models.size() == 1) return own;
 
-    // PocketSphinx reads models only from files.
-    std::string path = (std::filesystem::temp_directory_path() / "scrivia-phrases-XXXXXX").string();
-    const int fd = mkstemp(path.data());
-    if (fd < 0) return own;
-    const std::string arpa = commandPhrasesArpa(phrases);
-    const bool written = write(fd, arpa.data(), arpa.size()) == ssize_t(arpa.size());
-    close(fd);
-    ngram_model_t* commands = written ? ngram_model_read(ps_get_config(decoder), path.c_str(),
-                                                         NGRAM_ARPA, ps_get_logmath(decoder))
-                                      : nullptr;
-    unlink(path.c_str());
-    if (commands == nullptr) return own;
-
-    ngram_model_t* models[] = {own, commands};
-    std::string ownName = kOwnModelName, phrasesName = kPhrasesModelName;
-    char* names[] = {ownName.data(), phrasesName.data()};
-    const double share = std::min(0.5, weight * double(count));
-    const float32 weights[] = {float32(1 - share), float32(share)};
-    ngram_model_t* set = ngram_model_set_init(ps_get_config(decoder), models, names, weights, 2);
+    std::vector<char*> namePointers;
+    for (std::string& name : names) namePointers.push_back(name.data());
+    ngram_model_t* set =
+        ngram_model_set_init(ps_get_config(decoder), models.data(), namePointers.data(),
+                             weights.data(), std::int32_t(models.size()));
     if (set == nullptr) {
-        ngram_model_free(commands);
+        for (std::size_t i = 1; i < models.size(); ++i) ngram_model_free(models[i]);
         return own;
     }
     // Whether the set holds references of its own or takes the caller's

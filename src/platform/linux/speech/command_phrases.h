@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "formatting/language_rules.h"
 
@@ -17,12 +18,27 @@ namespace scrivia::platform::linux_ {
 // Its models' names in the set withCommandPhrases() makes.
 constexpr const char* kOwnModelName = "own";
 constexpr const char* kPhrasesModelName = "phrases";
+constexpr const char* kOwnWordsModelName = "words";
 
 // The share of the probability each phrase gets, whatever their number, so
 // that a new phrase takes nothing from the others: what each of the first 13
 // had, chosen with the evaluation benchmark (every mark heard in dictation,
 // the fewest heard in prose).
 constexpr double kCommandPhraseWeight = 0.001 / 13;
+
+// A person's own entries are a model of their own, so that however many
+// there are the marks keep their share. Each gets what a mark gets, up to a
+// cap that leaves the model's own words most of the probability.
+constexpr double kOwnWordWeight = kCommandPhraseWeight;
+constexpr double kOwnWordsMostShare = 0.1;
+
+// Phrases made likely together, as one model of the set.
+struct PhraseGroup {
+    const char* name;
+    std::vector<std::string_view> phrases;
+    double weight;     // each phrase's share of the probability
+    double mostShare;  // the group's share at most
+};
 
 // Whether the decoder's dictionary has a pronunciation for `word`.
 bool dictionaryKnows(ps_decoder_s* decoder, const std::string& word);
@@ -36,11 +52,11 @@ std::string commandPhrasesArpa(std::string_view phrases);
 void teachPronunciations(ps_decoder_s* decoder,
                          std::span<const formatting::Pronunciation> pronunciations);
 
-// The decoder's language model `own` interpolated with one of those of
-// `phrases` whose words its dictionary knows, giving each phrase `weight` of
-// the probability. Takes the caller's reference to `own` and gives one to
-// what it returns: `own` itself when no phrase applies or PocketSphinx refuses.
+// The decoder's language model `own` interpolated with one model per group,
+// of its phrases whose words the dictionary knows (a group without any is
+// left out). Takes the caller's reference to `own` and gives one to what it
+// returns: `own` itself when no phrase applies or PocketSphinx refuses.
 ngram_model_s* withCommandPhrases(ps_decoder_s* decoder, ngram_model_s* own,
-                                  std::span<const std::string_view> phrases, double weight);
+                                  std::span<const PhraseGroup> groups);
 
 }  // namespace scrivia::platform::linux_

@@ -44,8 +44,9 @@ std::shared_ptr<SpeechRecognizer> SpeechService::recognizer(const std::string& i
     if (!entry) return nullptr;
     // One recogniser per model, so the model is loaded once.
     if (!entry->recognizer) {
-        entry->recognizer = std::make_shared<SphinxRecognizer>(
-            mainLoop_, entry->model.localeIdentifier, entry->model.files, probe_, check_);
+        entry->recognizer =
+            std::make_shared<SphinxRecognizer>(mainLoop_, entry->model.localeIdentifier,
+                                               entry->model.files, probe_, check_, ownWords_);
     }
     return entry->recognizer;
 }
@@ -64,6 +65,11 @@ std::shared_ptr<RecognitionRequest> SpeechService::makeRequest() {
 
 bool SpeechService::canSetPunctuation() {
     return true;
+}
+
+void SpeechService::useOwnWords(std::vector<WordEntry> words) {
+    MutexLock lock(mutex_);
+    ownWords_ = std::move(words);
 }
 
 }  // namespace scrivia::platform::linux_

@@ -33,6 +33,7 @@ class SpeechService final : public platform::SpeechService {
     void requestAuthorization(std::function<void(AuthorizationStatus)> handler) override;
     std::shared_ptr<RecognitionRequest> makeRequest() override;
     bool canSetPunctuation() override;
+    void useOwnWords(std::vector<WordEntry> words) override;
 
   private:
     struct Entry {
@@ -50,6 +51,8 @@ class SpeechService final : public platform::SpeechService {
     // Sorted by locale; the models are fixed when made, each `recognizer` is
     // made under mutex_.
     std::vector<Entry> catalogue_;
+    // Given to each recogniser made.
+    std::vector<WordEntry> ownWords_ SCRIVIA_GUARDED_BY(mutex_);
     std::vector<std::thread> authorizations_ SCRIVIA_GUARDED_BY(mutex_);
 };
 

@@ -42,12 +42,13 @@ struct WorkerState {
 
 SphinxRecognizer::SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier,
                                    ModelFiles files, std::optional<ModelProbe> probe,
-                                   MarkCheckConfig check)
+                                   MarkCheckConfig check, std::vector<WordEntry> ownWords)
     : mainLoop_(mainLoop),
       localeIdentifier_(std::move(localeIdentifier)),
       files_(std::move(files)),
       probe_(std::move(probe)),
       check_(check),
+      ownWords_(std::move(ownWords)),
       state_(std::make_shared<WorkerState>()) {}
 
 SphinxRecognizer::~SphinxRecognizer() {
@@ -176,15 +177,20 @@ void SphinxRecognizer::work() {
 }
 
 void SphinxRecognizer::load() {
-    decoder_ = UtteranceDecoder::load(files_, formatting::rulesFor(localeIdentifier_), check_);
+    decoder_ =
+        UtteranceDecoder::load(files_, formatting::rulesFor(localeIdentifier_), check_, ownWords_);
     if (decoder_) {
         converter_.emplace(decoder_->sampleRate());
         // Read here, once per model and never on the audio thread: the word
         // list takes a few milliseconds and megabytes.
         const std::string namesPath = formatting::Formatter::nameListPath(localeIdentifier_);
         auto names = namesPath.empty() ? nullptr : formatting::loadNameList(namesPath);
-        punctuated_.emplace(localeIdentifier_, names);
-        plain_.emplace(localeIdentifier_, names, formatting::FormatterConfig{.punctuation = false});
+        std::vector<std::string> spellings;
+        for (const WordEntry& entry : ownWords_) spellings.push_back(entry.written);
+        punctuated_.emplace(localeIdentifier_, names,
+                            formatting::FormatterConfig{.ownWords = spellings});
+        plain_.emplace(localeIdentifier_, names,
+                       formatting::FormatterConfig{.punctuation = false, .ownWords = spellings});
     }
     {
         MutexLock lock(state_->mutex);

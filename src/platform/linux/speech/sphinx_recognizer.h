@@ -31,7 +31,8 @@ class SphinxRecognizer final : public SpeechRecognizer {
     // With a `probe`, the model is trusted only once a probe process has
     // loaded it; without, only its files' headers are checked.
     SphinxRecognizer(platform::RunLoop& mainLoop, std::string localeIdentifier, ModelFiles files,
-                     std::optional<ModelProbe> probe = std::nullopt, MarkCheckConfig check = {});
+                     std::optional<ModelProbe> probe = std::nullopt, MarkCheckConfig check = {},
+                     std::vector<WordEntry> ownWords = {});
     ~SphinxRecognizer() override;
     SphinxRecognizer(const SphinxRecognizer&) = delete;
     SphinxRecognizer& operator=(const SphinxRecognizer&) = delete;
@@ -71,6 +72,7 @@ class SphinxRecognizer final : public SpeechRecognizer {
     const ModelFiles files_;
     const std::optional<ModelProbe> probe_;
     const MarkCheckConfig check_;
+    const std::vector<WordEntry> ownWords_;  // heard, and written as spelled
     const std::shared_ptr<WorkerState> state_;
     std::thread worker_;
 

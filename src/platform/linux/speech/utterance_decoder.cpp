@@ -1,12 +1,15 @@
 #include "platform/linux/speech/utterance_decoder.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 
 #include <algorithm>
 #include <mutex>
 
 #include "platform/linux/speech/command_phrases.h"
+#include "platform/linux/speech/letter_to_sound.h"
+#include "platform/linux/speech/own_words.h"
 #include "platform/linux/speech/sphinx_text.h"
 
 namespace scrivia::platform::linux_ {
@@ -33,11 +36,31 @@ bool fits(ps_decoder_t* decoder, ngram_model_t* model) {
     return false;
 }
 
+// What hearing `entries` takes, with flite's pronunciations in the model's phones.
+OwnWordsPlan ownWordsPlan(ps_decoder_t* decoder, const ModelFiles& files,
+                          std::span<const WordEntry> entries) {
+    if (entries.empty()) return {};  // flite's lexicon costs memory and time
+    const LetterToSound letterToSound(modelPhones(files.acousticModel));
+    return planOwnWords(
+        entries,
+        [decoder](const std::string& word) {
+            char* phones = ps_lookup_word(decoder, word.c_str());
+            std::string said = phones ? phones : "";
+            ckd_free(phones);
+            return said;
+        },
+        [&letterToSound](const std::string& word) {
+            const auto phones = letterToSound.phonesFor(word);
+            return phones.size() == 1 ? phones[0] : std::string();
+        });
+}
+
 }  // namespace
 
 std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files,
                                                          const formatting::LanguageRules& rules,
-                                                         MarkCheckConfig check) {
+                                                         MarkCheckConfig check,
+                                                         std::span<const WordEntry> ownWords) {
     silenceSphinxLogging();
     // The language model is set after the decoder is made, so only one search
     // is ever built: building a second doubles the peak memory.
@@ -59,11 +82,19 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
     // Spoken marks are rare in a model's text: without help "comma" is heard
     // as "come up". A model without the phrases' words goes without them.
     formatting::HeardPhrases heard = formatting::heardPhrases(rules);
-    std::vector<std::string_view> phrases = heard.marks;
-    phrases.insert(phrases.end(), heard.words.begin(), heard.words.end());
+    PhraseGroup marks{kPhrasesModelName, heard.marks, kCommandPhraseWeight, 0.5};
+    marks.phrases.insert(marks.phrases.end(), heard.words.begin(), heard.words.end());
     teachPronunciations(decoder, rules.pronunciations);
+    // A person's words are taught before the search is built, so it is built once.
+    const OwnWordsPlan plan = ownWordsPlan(decoder, files, ownWords);
+    teachOwnWords(decoder, plan.taught);
+    const PhraseGroup groups[] = {marks,
+                                  {kOwnWordsModelName,
+                                   {plan.phrases.begin(), plan.phrases.end()},
+                                   kOwnWordWeight,
+                                   kOwnWordsMostShare}};
     ngram_model_t* own = model;
-    model = withCommandPhrases(decoder, own, phrases, kCommandPhraseWeight);
+    model = withCommandPhrases(decoder, own, groups);
     const bool ready =
         ps_set_lm(decoder, "dictation", model) == 0 && ps_set_search(decoder, "dictation") == 0;
     // The search holds a reference of its own or has taken ours, by release.

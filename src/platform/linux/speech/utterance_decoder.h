@@ -12,6 +12,7 @@
 #include "formatting/heard_phrases.h"
 #include "platform/linux/speech/mark_check.h"
 #include "platform/linux/speech/model_files.h"
+#include "platform/platform.h"
 
 struct ps_decoder_s;
 struct ngram_model_s;
@@ -22,11 +23,12 @@ namespace scrivia::platform::linux_ {
 // recognition worker); holds no locks.
 class UtteranceDecoder {
   public:
-    // The decoder for `files`, made ready to hear what `rules` act on, or
-    // null when PocketSphinx cannot load them.
+    // The decoder for `files`, made ready to hear what `rules` act on and a
+    // person's `ownWords`, or null when PocketSphinx cannot load them.
     static std::unique_ptr<UtteranceDecoder> load(const ModelFiles& files,
                                                   const formatting::LanguageRules& rules,
-                                                  MarkCheckConfig check = {});
+                                                  MarkCheckConfig check = {},
+                                                  std::span<const WordEntry> ownWords = {});
     ~UtteranceDecoder();
     UtteranceDecoder(const UtteranceDecoder&) = delete;
     UtteranceDecoder& operator=(const UtteranceDecoder&) = delete;
