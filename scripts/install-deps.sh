@@ -12,7 +12,8 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libpulse-dev pulseaudio pulseaudio-utils \
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
   dpkg-dev file lintian strace clang libclang-rt-14-dev \
-  wamerican iso-codes tzdata flite flite1-dev sctk python3 python3-pytest python3-jsonschema \
+  wamerican iso-codes tzdata flite flite1-dev espeak-ng sctk python3 python3-pytest \
+  python3-jsonschema \
   >/dev/null
 # The Node client's tests; a machine may already have Node.js from elsewhere.
 if ! command -v npm >/dev/null; then

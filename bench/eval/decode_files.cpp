@@ -2,7 +2,7 @@
 // file, and says what each cost. The evaluation script (run.py) scores what
 // it heard and sets it beside PocketSphinx's own tool.
 //
-//   scrivia_decode_files [--paced] [--check ATTEMPT] LIST HYPOTHESES
+//   scrivia_decode_files [--paced] [--check ATTEMPT] [--words FILE] LIST HYPOTHESES
 //   scrivia_decode_files --marks | --format
 //
 // LIST has one "id path" line per file (16-bit PCM WAV, any rate, mono).
@@ -16,6 +16,7 @@
 // is the work left after the last sample, not a backlog. With --paced it is
 // appended at the pace a microphone gives it, which the time to the first
 // partial needs; the first partial is timed from the first loud 10 ms.
+// --words gives the recogniser a person's own words, as scrivia's --words does.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -28,6 +29,7 @@
 #include <sstream>
 #include <thread>
 
+#include "app/word_list.h"
 #include "formatting/formatter.h"
 #include "formatting/language_rules.h"
 #include "platform/linux/speech/speech_service.h"
@@ -218,9 +220,15 @@ int main(int argc, char** argv) {
         check = attempts.at(args[1]);
         args.erase(args.begin(), args.begin() + 2);
     }
+    std::vector<WordEntry> words;
+    if (args.size() > 1 && args[0] == "--words") {
+        std::ifstream file(args[1]);
+        words = scrivia::app::parseWordList(std::string(std::istreambuf_iterator<char>(file), {}));
+        args.erase(args.begin(), args.begin() + 2);
+    }
     if (args.size() != 2) {
-        std::cerr << "usage: scrivia_decode_files [--paced] [--check ATTEMPT] LIST HYPOTHESES | "
-                     "--marks | --format\n";
+        std::cerr << "usage: scrivia_decode_files [--paced] [--check ATTEMPT] [--words FILE] LIST "
+                     "HYPOTHESES | --marks | --format\n";
         return 2;
     }
     std::ifstream list(args[0]);
@@ -228,6 +236,7 @@ int main(int argc, char** argv) {
     PumpedRunLoop loop;
     linux_::SpeechService service(
         loop, linux_::ModelDirectories{{}, "/usr/share/pocketsphinx/model"}, std::nullopt, check);
+    service.useOwnWords(std::move(words));
     auto recognizer =
         std::dynamic_pointer_cast<linux_::SphinxRecognizer>(service.recognizer("en_US"));
     const double loadBefore = cpuSeconds();
