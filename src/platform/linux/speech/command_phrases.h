@@ -27,10 +27,11 @@ constexpr const char* kOwnWordsModelName = "words";
 constexpr double kCommandPhraseWeight = 0.001 / 13;
 
 // A person's own entries are a model of their own, so that however many
-// there are the marks keep their share. Each gets what a mark gets, up to a
-// cap that leaves the model's own words most of the probability.
-constexpr double kOwnWordWeight = kCommandPhraseWeight;
-constexpr double kOwnWordsMostShare = 0.1;
+// there are the marks keep their share. Each gets four times what a mark
+// gets, all of them together at most what 40 get: a long list shares that
+// out, or its short common names ("Elba", "Loki") are heard in prose.
+constexpr double kOwnWordWeight = 4 * kCommandPhraseWeight;
+constexpr double kOwnWordsMostShare = 40 * kOwnWordWeight;
 
 // Phrases made likely together, as one model of the set.
 struct PhraseGroup {
