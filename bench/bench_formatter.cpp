@@ -102,7 +102,7 @@ void BM_PlaceNamesLoad(benchmark::State& state) {
 BENCHMARK(BM_PlaceNamesLoad)->Iterations(5)->Unit(benchmark::kMillisecond);
 
 void BM_FormatSentence(benchmark::State& state) {
-    const Formatter formatter("en_US", loadNameList(kList));
+    const Formatter formatter("en", loadNameList(kList));
     const std::string_view sentences[] = {
         "i told john i would call on monday",
         "it costs twenty five dollars and fifty cents",

@@ -191,7 +191,7 @@ int main(int argc, char** argv) {
         // Each line of words as scrivia writes it with punctuation off, so
         // that references and the tool's words are scored like scrivia's text.
         using namespace scrivia::formatting;
-        const Formatter plain("en_US", loadNameList(Formatter::nameListPath("en_US")),
+        const Formatter plain("en", loadNameList(Formatter::nameListPath("en")),
                               FormatterConfig{.punctuation = false});
         for (std::string line; std::getline(std::cin, line);)
             std::cout << plain.format(line, TextKind::final) << "\n";
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
         loop, linux_::ModelDirectories{{}, "/usr/share/pocketsphinx/model"}, std::nullopt, check);
     service.useOwnWords(std::move(words));
     auto recognizer =
-        std::dynamic_pointer_cast<linux_::SphinxRecognizer>(service.recognizer("en_US"));
+        std::dynamic_pointer_cast<linux_::SphinxRecognizer>(service.recognizer("en"));
     const double loadBefore = cpuSeconds();
     if (!recognizer || !recognizer->waitUntilLoaded()) {
         std::cerr << "error: the English model did not load\n";

@@ -59,9 +59,9 @@ std::string assemble(const LanguageRules& r, const std::vector<Piece>& pieces, b
 
 }  // namespace
 
-Formatter::Formatter(std::string_view localeIdentifier, std::shared_ptr<const NameList> names,
+Formatter::Formatter(std::string_view language, std::shared_ptr<const NameList> names,
                      FormatterConfig config)
-    : Formatter(rulesFor(localeIdentifier), std::move(names), config) {}
+    : Formatter(rulesFor(language), std::move(names), config) {}
 
 Formatter::Formatter(const LanguageRules& rules, std::shared_ptr<const NameList> names,
                      FormatterConfig config)
@@ -116,8 +116,8 @@ bool Formatter::leavesSentenceOpen(std::string_view final) const {
            endsWithOne(final, rules_.closedBy);
 }
 
-std::string Formatter::nameListPath(std::string_view localeIdentifier) {
-    return std::string(rulesFor(localeIdentifier).nameListPath);
+std::string Formatter::nameListPath(std::string_view language) {
+    return std::string(rulesFor(language).nameListPath);
 }
 
 }  // namespace scrivia::formatting

@@ -34,10 +34,10 @@ struct FormatterConfig {
 // Immutable once made: `format` may be called from any thread.
 class Formatter {
   public:
-    // Rules for `localeIdentifier` ("en_US", "en-GB", "en": any English takes
-    // the English tables); none for a language without tables. `names` may be
-    // null: names then stay as heard.
-    Formatter(std::string_view localeIdentifier, std::shared_ptr<const NameList> names,
+    // Rules for the `language` code ("en": any English takes the English
+    // tables); none for a language without tables. `names` may be null: names
+    // then stay as heard.
+    Formatter(std::string_view language, std::shared_ptr<const NameList> names,
               FormatterConfig config = {});
     // A language's tables given directly; `rules` outlives the formatter.
     // Both throw std::invalid_argument for a config that is `invalid()`.
@@ -56,7 +56,7 @@ class Formatter {
 
     // The word list this language's rules use ("/usr/share/dict/american-english"
     // for English); empty when it has none. Lets the caller load it once.
-    static std::string nameListPath(std::string_view localeIdentifier);
+    static std::string nameListPath(std::string_view language);
 
   private:
     const LanguageRules& rules_;

@@ -15,9 +15,7 @@ constexpr Language languages[] = {{"en", englishRules}};
 
 }  // namespace
 
-const LanguageRules& rulesFor(std::string_view localeIdentifier) {
-    const auto end = localeIdentifier.find_first_of("_-.@");
-    const auto language = localeIdentifier.substr(0, end);
+const LanguageRules& rulesFor(std::string_view language) {
     for (const Language& l : languages) {
         if (language.size() != l.code.size()) continue;
         bool same = true;

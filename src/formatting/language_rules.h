@@ -142,9 +142,9 @@ struct LanguageRules {
     std::span<const Pronunciation> pronunciations = {};
 };
 
-// The rules for a locale identifier's language ("en_US", "en-GB", "en"); the
-// empty rules for a language without tables.
-const LanguageRules& rulesFor(std::string_view localeIdentifier);
+// The rules for a language code ("en", any case); the empty rules for a
+// language without tables. The caller cuts the code from a locale identifier.
+const LanguageRules& rulesFor(std::string_view language);
 
 const LanguageRules& englishRules();
 

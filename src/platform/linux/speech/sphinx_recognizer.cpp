@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "platform/linux/system/named_thread.h"
+#include "platform/locale_identifier.h"
 
 namespace scrivia::platform::linux_ {
 namespace {
@@ -177,19 +178,18 @@ void SphinxRecognizer::work() {
 }
 
 void SphinxRecognizer::load() {
-    decoder_ =
-        UtteranceDecoder::load(files_, formatting::rulesFor(localeIdentifier_), check_, ownWords_);
+    const std::string_view language = localeParts(localeIdentifier_).language;
+    decoder_ = UtteranceDecoder::load(files_, formatting::rulesFor(language), check_, ownWords_);
     if (decoder_) {
         converter_.emplace(decoder_->sampleRate());
         // Read here, once per model and never on the audio thread: the word
         // list takes a few milliseconds and megabytes.
-        const std::string namesPath = formatting::Formatter::nameListPath(localeIdentifier_);
+        const std::string namesPath = formatting::Formatter::nameListPath(language);
         auto names = namesPath.empty() ? nullptr : formatting::loadNameList(namesPath);
         std::vector<std::string> spellings;
         for (const WordEntry& entry : ownWords_) spellings.push_back(entry.written);
-        punctuated_.emplace(localeIdentifier_, names,
-                            formatting::FormatterConfig{.ownWords = spellings});
-        plain_.emplace(localeIdentifier_, names,
+        punctuated_.emplace(language, names, formatting::FormatterConfig{.ownWords = spellings});
+        plain_.emplace(language, names,
                        formatting::FormatterConfig{.punctuation = false, .ownWords = spellings});
     }
     {
