@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <set>
 #include <sstream>
 #include <vector>
 
@@ -34,10 +33,10 @@ int otherReferences(ngram_model_t* model) {
 // A model of the phrases of `heard` whose words the dictionary knows, with
 // how many there are; null when none is or PocketSphinx refuses.
 std::pair<ngram_model_t*, std::size_t> phrasesModel(ps_decoder_t* decoder,
-                                                    std::span<const std::string_view> heard) {
+                                                    const PhraseGroup& group) {
     std::string phrases;
     std::size_t count = 0;
-    for (std::string_view phrase : heard) {
+    for (std::string_view phrase : group.phrases) {
         bool known = true;
         for (const std::string& word : split(phrase, ' '))
             known = known && dictionaryKnows(decoder, word);
@@ -49,7 +48,7 @@ std::pair<ngram_model_t*, std::size_t> phrasesModel(ps_decoder_t* decoder,
     std::string path = (std::filesystem::temp_directory_path() / "scrivia-phrases-XXXXXX").string();
     const int fd = mkstemp(path.data());
     if (fd < 0) return {nullptr, 0};
-    const std::string arpa = commandPhrasesArpa(phrases);
+    const std::string arpa = commandPhrasesArpa(phrases, group.atStart);
     const bool written = write(fd, arpa.data(), arpa.size()) == ssize_t(arpa.size());
     close(fd);
     ngram_model_t* model = written ? ngram_model_read(ps_get_config(decoder), path.c_str(),
@@ -67,17 +66,19 @@ bool dictionaryKnows(ps_decoder_t* decoder, const std::string& word) {
     return phones != nullptr;
 }
 
-std::string commandPhrasesArpa(std::string_view phrases) {
+std::string commandPhrasesArpa(std::string_view phrases, double atStart) {
     const auto lines = split(phrases, '\n');
     std::map<std::string, double> unigrams{{"<s>", -99}, {"</s>", -1}};
-    std::set<std::string> bigrams;  // "first second", each certain: log10 probability 0
+    std::map<std::string, double> bigrams;  // "first second": log10 probability
     const double each = std::log10(1.0 / double(lines.size()));
     for (const std::string& line : lines) {
         const auto words = split(line, ' ');
         unigrams[words[0]] = each;
+        if (atStart != 1 && words.size() == 1)
+            bigrams["<s> " + words[0]] = each + std::log10(atStart);
         for (std::size_t i = 1; i < words.size(); ++i) {
-            unigrams.emplace(words[i], -6);  // heard only after the word before it
-            bigrams.insert(words[i - 1] + " " + words[i]);
+            unigrams.emplace(words[i], -6);              // heard only after the word before it
+            bigrams[words[i - 1] + " " + words[i]] = 0;  // certain
         }
     }
     std::ostringstream arpa;
@@ -85,7 +86,7 @@ std::string commandPhrasesArpa(std::string_view phrases) {
          << "\n\n\\1-grams:\n";
     for (const auto& [word, probability] : unigrams) arpa << probability << " " << word << " 0\n";
     arpa << "\n\\2-grams:\n";
-    for (const std::string& pair : bigrams) arpa << "0 " << pair << "\n";
+    for (const auto& [pair, probability] : bigrams) arpa << probability << " " << pair << "\n";
     arpa << "\n\\end\\\n";
     return arpa.str();
 }
@@ -105,7 +106,7 @@ ngram_model_t* withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own,
     std::vector<std::string> names{kOwnModelName};
     std::vector<float32> weights{1};
     for (const PhraseGroup& group : groups) {
-        const auto [model, count] = phrasesModel(decoder, group.phrases);
+        const auto [model, count] = phrasesModel(decoder, group);
         if (model == nullptr) continue;
         const double share = std::min(group.mostShare, group.weight * double(count));
         models.push_back(model), names.emplace_back(group.name);

@@ -18,6 +18,7 @@ namespace scrivia::platform::linux_ {
 // Its models' names in the set withCommandPhrases() makes.
 constexpr const char* kOwnModelName = "own";
 constexpr const char* kPhrasesModelName = "phrases";
+constexpr const char* kRareWordsModelName = "rare";
 constexpr const char* kOwnWordsModelName = "words";
 
 // The share of the probability each phrase gets, whatever their number, so
@@ -25,6 +26,12 @@ constexpr const char* kOwnWordsModelName = "words";
 // had, chosen with the evaluation benchmark (every mark heard in dictation,
 // the fewest heard in prose).
 constexpr double kCommandPhraseWeight = 0.001 / 13;
+
+// How much less likely a spoken mark of one word is as the first word of an
+// utterance, where a person seldom says one: made as likely there, "comma"
+// was heard for "unless" and "karma", and "colon" for "colin". A longer mark
+// ("question mark") is not mistaken so, and its first word is an everyday one.
+constexpr double kMarkAtStartShare = 0.03;
 
 // A person's own entries are a model of their own, so that however many
 // there are the marks keep their share. Each gets four times what a mark
@@ -37,16 +44,18 @@ constexpr double kOwnWordsMostShare = 40 * kOwnWordWeight;
 struct PhraseGroup {
     const char* name;
     std::vector<std::string_view> phrases;
-    double weight;     // each phrase's share of the probability
-    double mostShare;  // the group's share at most
+    double weight;       // each phrase's share of the probability
+    double mostShare;    // the group's share at most
+    double atStart = 1;  // a phrase's share first in an utterance, as a part of its share
 };
 
 // Whether the decoder's dictionary has a pronunciation for `word`.
 bool dictionaryKnows(ps_decoder_s* decoder, const std::string& word);
 
-// The phrases' model as ARPA text: each phrase equally likely, its words
-// certain to follow one another.
-std::string commandPhrasesArpa(std::string_view phrases);
+// The phrases' model as ARPA text: each phrase equally likely (one word long,
+// `atStart` times that first in an utterance), its words certain to follow
+// one another.
+std::string commandPhrasesArpa(std::string_view phrases, double atStart = 1);
 
 // Teaches the decoder each of `pronunciations` whose word its dictionary
 // lacks. A model with other phones refuses them.

@@ -86,16 +86,15 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
     // Spoken marks are rare in a model's text: without help "comma" is heard
     // as "come up". A model without the phrases' words goes without them.
     formatting::HeardPhrases heard = formatting::heardPhrases(rules);
-    PhraseGroup marks{kPhrasesModelName, {}, kCommandPhraseWeight, 0.5};
-    if (kSpokenPhrases) {
-        marks.phrases = heard.marks;
-        marks.phrases.insert(marks.phrases.end(), heard.words.begin(), heard.words.end());
-    }
+    PhraseGroup marks{kPhrasesModelName, {}, kCommandPhraseWeight, 0.5, kMarkAtStartShare};
+    PhraseGroup words{kRareWordsModelName, {}, kCommandPhraseWeight, 0.5};
+    if (kSpokenPhrases) marks.phrases = heard.marks, words.phrases = heard.words;
     teachPronunciations(decoder, rules.pronunciations);
     // A person's words are taught before the search is built, so it is built once.
     const OwnWordsPlan plan = ownWordsPlan(decoder, files, ownWords);
     teachOwnWords(decoder, plan.taught);
     const PhraseGroup groups[] = {marks,
+                                  words,
                                   {kOwnWordsModelName,
                                    {plan.phrases.begin(), plan.phrases.end()},
                                    kOwnWordWeight,
