@@ -217,6 +217,43 @@ TEST(SpeechService, HearsSpokenMarksButNoneUnsaidAndSkipsSilenceButNotTheWordAft
     EXPECT_TRUE(decoder->finish().starts_with("he was not"));
 }
 
+// Two recordings in one stretch of audio, 1.5 s of a quiet room between
+// them, in a microphone's buffers: the pause settles the first one's words,
+// which no partial shows while the room is quiet (nor is the search asked),
+// and which lead every later partial and the final, once.
+TEST(SpeechService, APauseSettlesWordsThatLeadEveryLaterResult) {
+    const std::string model = "/usr/share/pocketsphinx/model/en-us";
+    auto decoder = UtteranceDecoder::load(
+        {model + "/en-us", model + "/en-us.lm.bin", model + "/cmudict-en-us.dict"},
+        formatting::englishRules());
+    const auto first = readWav(recordingPath("0880")), second = readWav(recordingPath("0890"));
+    const auto expected = referenceTexts({first, second});
+    std::minstd_rand random(3);
+    Samples room(16000 * 3 / 4);
+    for (auto& s : room) s = std::int16_t(int(random() % 121) - 60);
+    std::vector<std::string> partials;
+    const auto play = [&](const Samples& audio) {
+        for (std::size_t at = 0; at < audio.size(); at += 683) {
+            EXPECT_TRUE(decoder->feed(
+                std::span(audio).subspan(at, std::min<std::size_t>(683, audio.size() - at))));
+            if (auto words = decoder->changedPartial()) partials.push_back(*words);
+        }
+    };
+    ASSERT_TRUE(decoder && decoder->start());
+    play(first), play(room);  // the hangover's 0.5 s is over
+    const std::string settled = decoder->settled();
+    const auto seen = std::pair(partials.size(), decoder->partialSearches());
+    play(room);
+    EXPECT_EQ(std::pair(partials.size(), decoder->partialSearches()), seen);
+    play(second);
+    std::vector<std::string> later(partials.begin() + std::ptrdiff_t(seen.first), partials.end());
+    later.push_back(decoder->finish());
+    EXPECT_GE(sharedInOrder(expected[0], settled), 0.8) << settled;
+    for (const std::string& text : later)  // led by the settled words, once
+        EXPECT_TRUE(text.starts_with(settled + " ") && text.find(settled, 1) == text.npos) << text;
+    EXPECT_GE(sharedInOrder(expected[1], later.back().substr(settled.size())), 0.7) << later.back();
+}
+
 // What a language's tables make the recogniser hear: boosted marks once each,
 // then titles and rare words not already heard; and which heard marks a check
 // drops: the longest phrase first, doubted in any word.
