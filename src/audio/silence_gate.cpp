@@ -73,8 +73,10 @@ void SilenceGate::judge(std::vector<std::int16_t>& passed) {
         if (preRollFrames_ > 0) preRoll_.push_back(std::move(frame_));
         if (preRoll_.size() > preRollFrames_) preRoll_.pop_front();
         frame_.clear();
+        passing_ = false;
         return;
     }
+    passing_ = true;
     passed.insert(passed.end(), frame_.begin(), frame_.end());
     frame_.clear();
 }
@@ -83,6 +85,7 @@ void SilenceGate::reset() {
     frame_.clear();
     preRoll_.clear();
     hangoverLeft_ = 0;
+    passing_ = false;
     // The noise floor is kept: it belongs to the room, not the utterance. Made
     // anew, it would let the first seconds of each segment in a noisy room
     // through to the search while it climbed back.

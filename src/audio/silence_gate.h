@@ -36,6 +36,9 @@ class SilenceGate {
     void admit(std::span<const std::int16_t> samples, std::vector<std::int16_t>& passed);
     // Forgets what it holds and the speech it heard, for a new utterance.
     void reset();
+    // True when it holds back what it hears: before any speech, and once the
+    // hangover after speech is over.
+    bool closed() const { return !passing_; }
 
   private:
     void judge(std::vector<std::int16_t>& passed);
@@ -45,6 +48,7 @@ class SilenceGate {
     std::vector<std::int16_t> frame_;                // the frame being filled
     std::deque<std::vector<std::int16_t>> preRoll_;  // the latest quiet frames held back
     std::size_t hangoverLeft_ = 0;                   // quiet frames still to pass
+    bool passing_ = false;                           // the last frame judged was passed
     double floorDb_;
 };
 

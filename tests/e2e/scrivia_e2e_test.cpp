@@ -236,8 +236,9 @@ TEST_F(Models, OwnModelsServeTheirLocaleAndRunsThatCannotListenEndAtOnce) {
 // Debian's five read recordings, the demo's three among them, with a person's
 // pauses: the readers said no mark, so no final holds one but its closing
 // full stop. The phrases that make marks likely once heard "comma was" for
-// "unless" and "dash" in "dashwood".
-TEST_F(LiveDictation, NoFinalHoldsAMarkTheReadersNeverSaid) {
+// "unless" and "dash" in "dashwood". Each final is ready when the pause is
+// over: it comes within the pause (1.2 s) and 0.6 s of the last partial.
+TEST_F(LiveDictation, NoFinalHoldsAMarkTheReadersNeverSaidAndFinalsComeAtThePause) {
     std::vector<std::string> items;
     double seconds = 5;  // then the last final is out, even on a busy machine
     for (const char* id : {"0880", "0930", "0890", "0870", "0920"}) {
@@ -247,10 +248,22 @@ TEST_F(LiveDictation, NoFinalHoldsAMarkTheReadersNeverSaid) {
     Scrivia run = start();
     ASSERT_NO_FATAL_FAILURE(expectListening(run));
     feeder = pulse_->feed(items);
-    run.until(nullptr, SteadyClock::now() + std::chrono::milliseconds(int(1000 * seconds)));
+    std::vector<double> waits;  // seconds from each segment's last partial to its final
+    std::optional<SteadyClock::time_point> partial;
+    const auto timed = [&](const json& e) {
+        const auto now = SteadyClock::now();
+        if (is("final")(e) && partial)
+            waits.push_back(std::chrono::duration<double>(now - *partial).count());
+        if (is("final")(e) || is("partial")(e))
+            partial = is("final")(e) ? std::nullopt : std::optional(now);
+        return false;
+    };
+    run.until(timed, SteadyClock::now() + std::chrono::milliseconds(int(1000 * seconds)));
     run.child.send("stop\n");
     EXPECT_EQ(run.finish(), 0);
     EXPECT_EQ(run.summary(), "ready en-US final end");
+    EXPECT_GE(waits.size(), 5u);
+    for (double wait : waits) EXPECT_LE(wait, 1.2 + 0.6) << ::testing::PrintToString(waits);
     // Abbreviations ("Mr. ") are spellings; a final's last full stop is its own.
     const std::regex spelled("\\b([A-Z][a-z]{0,3}\\.)+ |\\. $"), mark("[-,;:?!\"()[\\]/@&.–…]");
     for (const json& e : run.events) {

@@ -90,6 +90,7 @@ TEST(SilenceGate, PassesSpeechWithItsPreRollAndHangover) {
                   std::vector<std::int16_t>(
                       first, first + std::ptrdiff_t(160 * (r.preRoll + r.loud + r.hangover))))
             << r.before << " " << r.loud << " " << r.after;
+        EXPECT_EQ(gate.closed(), r.loud == 0 || r.after > r.hangover) << r.after;
     }
     // A noisy room (-41 dBFS) stays noisy from one utterance to the next: once
     // the floor has climbed to it, the next utterance passes none of it either.

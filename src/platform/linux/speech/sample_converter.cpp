@@ -24,7 +24,10 @@ bool SampleConverter::convert(const AudioChunk& chunk, std::vector<std::int16_t>
         inputRate_ = chunk.sampleRate;
         if (inputRate_ != outputRate_) {
             soxr_error_t error = nullptr;
-            soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+            // 16-bit out, straight into the caller's samples; undithered, so the
+            // same audio always makes the same samples.
+            soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+            io.flags |= SOXR_NO_DITHER;
             soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
             soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
             resampler_ = soxr_create(inputRate_, outputRate_, 1, &error, &io, &quality, &runtime);
@@ -44,18 +47,18 @@ bool SampleConverter::convert(const AudioChunk& chunk, std::vector<std::int16_t>
     const float* input = chunk.samples.data();
     std::size_t remaining = chunk.samples.size();
     while (remaining > 0) {
-        scratch_.resize(
-            static_cast<std::size_t>(static_cast<double>(remaining) * outputRate_ / inputRate_) +
-            64);
+        const std::size_t at = out.size(),
+                          room = std::size_t(double(remaining) * outputRate_ / inputRate_) + 64;
+        out.resize(at + room);
         std::size_t used = 0;
         std::size_t produced = 0;
-        soxr_error_t error = soxr_process(resampler_, input, remaining, &used, scratch_.data(),
-                                          scratch_.size(), &produced);
+        soxr_error_t error =
+            soxr_process(resampler_, input, remaining, &used, out.data() + at, room, &produced);
+        out.resize(at + produced);
         if (error != nullptr) {
             problem = std::string("Audio could not be resampled: ") + error + ".";
             return false;
         }
-        appendSamples(scratch_.data(), produced, out);
         if (used == 0 && produced == 0) break;
         input += used;
         remaining -= used;
@@ -64,17 +67,15 @@ bool SampleConverter::convert(const AudioChunk& chunk, std::vector<std::int16_t>
 }
 
 void SampleConverter::finish(std::vector<std::int16_t>& out) {
-    if (resampler_ != nullptr) {
-        scratch_.resize(4096);
-        for (;;) {
-            std::size_t produced = 0;
-            if (soxr_process(resampler_, nullptr, 0, nullptr, scratch_.data(), scratch_.size(),
-                             &produced) != nullptr) {
-                break;
-            }
-            appendSamples(scratch_.data(), produced, out);
-            if (produced < scratch_.size()) break;
-        }
+    constexpr std::size_t room = 4096;
+    while (resampler_ != nullptr) {
+        const std::size_t at = out.size();
+        out.resize(at + room);
+        std::size_t produced = 0;
+        const bool failed = soxr_process(resampler_, nullptr, 0, nullptr, out.data() + at, room,
+                                         &produced) != nullptr;
+        out.resize(at + produced);
+        if (failed || produced < room) break;
     }
     closeResampler();
     inputRate_ = 0;

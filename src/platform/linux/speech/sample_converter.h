@@ -10,7 +10,8 @@
 
 namespace scrivia::platform::linux_ {
 
-// Mono samples of one appended buffer, at the rate they were captured.
+// Mono samples of one appended buffer, at the rate they were captured: a copy,
+// since the audio thread's buffer is lent only for the call.
 struct AudioChunk {
     std::vector<float> samples;
     double sampleRate = 0;
@@ -37,7 +38,6 @@ class SampleConverter {
     const double outputRate_;
     double inputRate_ = 0;
     soxr_t resampler_ = nullptr;
-    std::vector<float> scratch_;
 };
 
 }  // namespace scrivia::platform::linux_

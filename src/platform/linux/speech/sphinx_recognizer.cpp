@@ -220,7 +220,7 @@ bool SphinxRecognizer::serve(SphinxTask& task) {
         return true;
     }
     SphinxRequest::Pending pending = task.request->take();
-    if (!decoder_->inUtterance() && !decoder_->start()) {
+    if (!decoder_->listening() && !decoder_->start()) {
         return fail(task, "Speech recognition could not start.");
     }
     for (const AudioChunk& chunk : pending.chunks) {

@@ -78,8 +78,8 @@ class SphinxRecognizer final : public SpeechRecognizer {
 
     std::unique_ptr<UtteranceDecoder> decoder_ SCRIVIA_GUARDED_BY(platform::recognitionWorker);
     std::optional<SampleConverter> converter_ SCRIVIA_GUARDED_BY(platform::recognitionWorker);
-    std::vector<std::int16_t> samples_
-        SCRIVIA_GUARDED_BY(platform::recognitionWorker);  // converted, not yet decoded
+    // A chunk converted to what the search takes: 16-bit samples at its rate.
+    std::vector<std::int16_t> samples_ SCRIVIA_GUARDED_BY(platform::recognitionWorker);
     // Made with the decoder.
     std::optional<formatting::Formatter>
         punctuated_ SCRIVIA_GUARDED_BY(platform::recognitionWorker), plain_

@@ -59,6 +59,12 @@ OwnWordsPlan ownWordsPlan(ps_decoder_t* decoder, const ModelFiles& files,
         });
 }
 
+// Words heard in turn, as one text.
+std::string joined(std::string earlier, std::string_view later) {
+    if (!earlier.empty() && !later.empty()) earlier += ' ';
+    return earlier.append(later);
+}
+
 }  // namespace
 
 std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files,
@@ -132,45 +138,70 @@ double UtteranceDecoder::sampleRate() const {
 }
 
 bool UtteranceDecoder::start() {
-    lastPartial_.clear();
+    abandon();
     gate_.reset();
     samplesSearched_ = 0;
+    listening_ = open();
+    return listening_;
+}
+
+bool UtteranceDecoder::open() {
+    lastPartial_.clear();
     utterance_.clear();
+    heardSpeech_ = false;
     inUtterance_ = ps_start_utt(decoder_) >= 0;
     return inUtterance_;
 }
 
 bool UtteranceDecoder::feed(std::span<const std::int16_t> samples) {
     passed_.clear();
-    if (kSilenceGate)
-        gate_.admit(samples, passed_);
-    else
-        passed_.assign(samples.begin(), samples.end());
-    if (passed_.empty()) return true;
-    samplesSearched_ += passed_.size();
-    if (checksMarks() && check_.lookAgain)
-        utterance_.insert(utterance_.end(), passed_.begin(), passed_.end());
-    return ps_process_raw(decoder_, passed_.data(), passed_.size(), FALSE, FALSE) >= 0;
+    gate_.admit(samples, passed_);
+    // Without the gate the search hears everything; the gate still finds the pauses.
+    const auto heard = kSilenceGate ? std::span<const std::int16_t>(passed_) : samples;
+    if (!heard.empty()) {
+        if (!inUtterance_ && !open()) return false;
+        heardSpeech_ = heardSpeech_ || !passed_.empty();
+        samplesSearched_ += heard.size();
+        searchedSinceAsked_ = true;
+        if (checksMarks() && check_.lookAgain)
+            utterance_.insert(utterance_.end(), heard.begin(), heard.end());
+        if (ps_process_raw(decoder_, heard.data(), heard.size(), FALSE, FALSE) < 0) return false;
+    }
+    if (inUtterance_ && heardSpeech_ && gate_.closed()) {
+        settled_ = joined(std::move(settled_), close());
+        searchedSinceAsked_ = false;  // nothing new until speech comes back
+    }
+    return true;
 }
 
 std::optional<std::string> UtteranceDecoder::changedPartial() {
-    std::string text = hypothesis();
-    if (text == lastPartial_) return std::nullopt;
-    lastPartial_ = text;
-    return text;
+    if (!searchedSinceAsked_) return std::nullopt;
+    searchedSinceAsked_ = false;
+    ++partialSearches_;
+    std::string words = hypothesis();
+    if (words == lastPartial_) return std::nullopt;
+    lastPartial_ = words;
+    return joined(settled_, words);
 }
 
 std::string UtteranceDecoder::finish() {
-    ps_end_utt(decoder_);
-    inUtterance_ = false;
-    lastPartial_.clear();
-    return checksMarks() ? checked(heardWords()) : hypothesis();
+    std::string words = joined(std::move(settled_), inUtterance_ ? close() : "");
+    abandon();
+    return words;
 }
 
 void UtteranceDecoder::abandon() {
     if (inUtterance_) ps_end_utt(decoder_);
+    listening_ = inUtterance_ = searchedSinceAsked_ = false;
+    settled_.clear();
+    lastPartial_.clear();
+}
+
+std::string UtteranceDecoder::close() {
+    ps_end_utt(decoder_);
     inUtterance_ = false;
     lastPartial_.clear();
+    return checksMarks() ? checked(heardWords()) : hypothesis();
 }
 
 std::string UtteranceDecoder::hypothesis() const {

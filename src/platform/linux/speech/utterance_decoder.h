@@ -20,7 +20,10 @@ struct ngram_model_s;
 namespace scrivia::platform::linux_ {
 
 // Owns a decoder loaded with one model. Used by one thread at a time (the
-// recognition worker); holds no locks.
+// recognition worker); holds no locks. It listens to one stretch of audio at
+// a time; a pause in it ends an utterance there and then, so the utterance's
+// last search is done while nothing is said, and speech after the pause
+// opens the next one.
 class UtteranceDecoder {
   public:
     // The decoder for `files`, made ready to hear what `rules` act on and a
@@ -35,27 +38,36 @@ class UtteranceDecoder {
 
     // The rate the model wants its samples at.
     double sampleRate() const;
-    bool inUtterance() const { return inUtterance_; }
+    // From start() until finish() or abandon(), pauses included.
+    bool listening() const { return listening_; }
 
-    // Opens an utterance; false when PocketSphinx cannot.
+    // Listens to a new stretch of audio; false when PocketSphinx cannot.
     bool start();
-    // Decodes more of the open utterance, all but its silence; false when
-    // PocketSphinx fails.
+    // Decodes more of the audio, all but its silence, ending the utterance at
+    // a pause; false when PocketSphinx fails.
     bool feed(std::span<const std::int16_t> samples);
-    // The samples of this utterance that reached the search.
+    // The samples of this stretch that reached the search.
     std::size_t samplesSearched() const { return samplesSearched_; }
-    // The words heard so far, when they differ from the last this utterance
-    // reported (an utterance starts with none heard).
+    // The words of the utterances that pauses ended: no later result takes them back.
+    const std::string& settled() const { return settled_; }
+    // The settled words and the open utterance's so far, when the latter differ
+    // from the last it reported (an utterance starts with none heard). The
+    // search is asked only when it has heard more since it was last asked.
     std::optional<std::string> changedPartial();
-    // Closes the utterance and gives its final words, without the marks a
+    // How often changedPartial() asked the search.
+    std::size_t partialSearches() const { return partialSearches_; }
+    // Stops listening and gives all the stretch's words, without the marks a
     // check finds were not said.
     std::string finish();
-    // Closes the utterance, if one is open, without a result.
+    // Stops listening, without a result.
     void abandon();
 
   private:
     UtteranceDecoder(ps_decoder_s* decoder, ngram_model_s* phrasesSet,
                      formatting::HeardPhrases heard, MarkCheckConfig check);
+    bool open();
+    // Ends the open utterance; its words.
+    std::string close();
     std::string hypothesis() const;
     bool checksMarks() const { return phrasesSet_ != nullptr && check_.surePosterior > 0; }
     std::vector<HeardWord> heardWords() const;
@@ -66,11 +78,17 @@ class UtteranceDecoder {
     ngram_model_s* const phrasesSet_;  // the decoder's model with the phrases', or null
     const formatting::HeardPhrases heard_;
     const MarkCheckConfig check_;
-    std::vector<std::int16_t> utterance_;  // what this utterance's search was given, to look again
-    bool inUtterance_ = false;
-    std::string lastPartial_;
+    // This utterance's search input, kept only for a check that looks again.
+    std::vector<std::int16_t> utterance_;
+    bool listening_ = false, inUtterance_ = false;
+    bool heardSpeech_ = false;         // the gate passed speech in the open utterance
+    bool searchedSinceAsked_ = false;  // the search heard more since changedPartial() asked
+    std::string settled_;
+    std::string lastPartial_;  // the open utterance's words as last reported
+    std::size_t partialSearches_ = 0;
     audio::SilenceGate gate_;
-    std::vector<std::int16_t> passed_;  // what the gate let through, about to be decoded
+    // The gate's output: held pre-roll and frames cut across buffers, in one run for the search.
+    std::vector<std::int16_t> passed_;
     std::size_t samplesSearched_ = 0;
 };
 
