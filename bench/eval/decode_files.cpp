@@ -237,8 +237,7 @@ int main(int argc, char** argv) {
     linux_::SpeechService service(
         loop, linux_::ModelDirectories{{}, "/usr/share/pocketsphinx/model"}, std::nullopt, check);
     service.useOwnWords(std::move(words));
-    auto recognizer =
-        std::dynamic_pointer_cast<linux_::SphinxRecognizer>(service.recognizer("en"));
+    auto recognizer = std::dynamic_pointer_cast<linux_::SphinxRecognizer>(service.recognizer("en"));
     const double loadBefore = cpuSeconds();
     if (!recognizer || !recognizer->waitUntilLoaded()) {
         std::cerr << "error: the English model did not load\n";

@@ -45,8 +45,7 @@ std::vector<std::string_view> tableWords() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const auto kWords = tableWords();
     static const auto names = loadNameList(Formatter::nameListPath("en"));
-    static const Formatter punctuated("en", names),
-        plain("en", names, {.punctuation = false});
+    static const Formatter punctuated("en", names), plain("en", names, {.punctuation = false});
     std::string words;
     for (std::size_t i = 0; i < size; ++i) {
         if (!words.empty()) words += ' ';
