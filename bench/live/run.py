@@ -176,8 +176,8 @@ def figures(out, name, clips, files, length, marks, result):
             first = last = None
     hyps = {uid: " ".join(words) for uid, words in hyps.items()}
     recall, false = marks_figures(files, hyps, marks)
-    return dict(wer=ev.sclite_wer(out, "live", name, [("session", "", joined_refs(files))],
-                                  {"session": " ".join(hyps[c["id"]] for c in clips)}),
+    return dict(wer=session_wer(out, name, files, hyps),
+                wer5=session_wer(out, name, human(files), hyps),
                 recall=recall, false=false, cpu=cpu / (length / RATE), rss=rss,
                 first50=ev.percentile(firsts.values(), 50),
                 first90=ev.percentile(firsts.values(), 90),
@@ -187,6 +187,17 @@ def figures(out, name, clips, files, length, marks, result):
 
 def joined_refs(files):
     return " ".join(ref for _, _, ref in files)
+
+
+def session_wer(out, system, files, hyps):
+    """WER of the files' hypotheses joined against their references joined."""
+    return ev.sclite_wer(out, "live", system, [("session", "", joined_refs(files))],
+                         {"session": " ".join(hyps[uid] for uid, _, _ in files)})
+
+
+def human(files):
+    """The Librivox clips of the session."""
+    return [f for f in files if not f[0].startswith(VOICE + "-")]
 
 
 def tool_figures(out, driver, clips, wav, length, marks):
@@ -212,19 +223,22 @@ def tool_figures(out, driver, clips, wav, length, marks):
     by_session = marks_figures(files, joined, marks)
     return files, {
         "tool session": dict(
-            wer=ev.sclite_wer(out, "live", "tool-session", [("session", "", joined_refs(files))],
-                              {"session": " ".join(joined[c["id"]] for c in clips)}),
+            wer=session_wer(out, "tool-session", files, joined),
+            wer5=session_wer(out, "tool-session", human(files), joined),
             recall=by_session[0], false=by_session[1], cpu=run["cpu"] / (length / RATE),
             rss=tools.peak_rss(wav)),
         "tool files": dict(
             wer=ev.sclite_wer(out, "live", "tool-files", files, {u: w for u, (w, _) in
                                                                  each.items()}),
+            wer5=ev.sclite_wer(out, "live", "tool-files", human(files),
+                               {u: w for u, (w, _) in each.items()}),
             recall=by_file[0], false=by_file[1],
             cpu=sum(max(0, cpu - load) for _, cpu in each.values()) / audio),
     }
 
 
 ROWS = [("wer", "WER over the session (sclite)", "{:.3f}"),
+        ("wer5", "  of the five Librivox clips", "{:.3f}"),
         ("recall", "spoken marks recalled", "{:.2f}"),
         ("false", "marks heard, not said", "{:.0f}"),
         ("cpu", "CPU s per audio s (see below)", "{:.3f}"),
@@ -235,6 +249,8 @@ ROWS = [("wer", "WER over the session (sclite)", "{:.3f}"),
         ("final90", "last partial -> final p90 s", "{:.2f}")]
 RATIOS = [("wer", "tool session", "WER / tool's session decode"),
           ("wer", "tool files", "WER / tool's per-file decodes"),
+          ("wer5", "tool session", "  Librivox clips / tool's session"),
+          ("wer5", "tool files", "  Librivox clips / tool's per-file"),
           ("cpu", "tool session", "CPU / tool's session decode"),
           ("rss", "tool session", "peak RSS / tool's")]
 
