@@ -5,7 +5,9 @@
 #
 #   private-pulse.sh start DIR         start the daemon; prints its address (unix:DIR/native)
 #   private-pulse.sh feed DIR ITEM...  play ITEMs into the microphone in real time, then
-#                                      silence until killed (--once first: return after them)
+#                                      silence until killed (--once first: return after them;
+#                                      --log FILE first: a line "INDEX NS" per 100 ms chunk,
+#                                      its index from 0 and the wall clock after its write)
 #   private-pulse.sh recording DIR     wait (30 s at most) until a client records the microphone
 #   private-pulse.sh stop DIR          stop the daemon started in DIR
 #
@@ -20,7 +22,7 @@ CHUNK=3200            # bytes in 100 ms of the microphone's audio
 CHUNK_NS=100000000
 
 usage() {
-    echo "usage: $0 start DIR | feed DIR [--once] ITEM... | recording DIR | stop DIR" >&2
+    echo "usage: $0 start DIR | feed DIR [--once] [--log FILE] ITEM... | recording DIR | stop DIR" >&2
     exit 2
 }
 
@@ -143,11 +145,14 @@ recording() {
 }
 
 feed() {
-    local once=0
-    if [ "${1:-}" = --once ]; then
-        once=1
-        shift
-    fi
+    local once=0 log=/dev/null
+    while [ $# -gt 0 ]; do
+        case "$1" in
+        --once) once=1; shift ;;
+        --log) [ $# -ge 2 ] || usage; log=$2; shift 2 ;;
+        *) break ;;
+        esac
+    done
     daemon_pid >/dev/null || { echo "no private PulseAudio server in $DIR" >&2; return 1; }
     raw=$(mktemp "$DIR/feed.XXXXXX")
     # Each step runs in the background and is waited for, so a TERM ends the
@@ -176,8 +181,9 @@ feed() {
             run_step head -c $CHUNK /dev/zero || return 0
             daemon_pid >/dev/null || return 0
         fi
-        i=$((i + 1))
         now=$(date +%s%N)
+        echo "$i $now" >>"$log"
+        i=$((i + 1))
         ahead=$((start + i * CHUNK_NS - now))
         if [ "$ahead" -gt 0 ]; then
             run_step sleep "$(printf '%d.%09d' $((ahead / 1000000000)) $((ahead % 1000000000)))"

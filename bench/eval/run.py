@@ -51,25 +51,37 @@ def room_noise(count, rng):
     return [int(rng.gauss(0, 30)) for _ in range(count)]
 
 
+def librivox():
+    """Debian's five Librivox clips: [(id, path, reference words)]."""
+    lib = f"{DATA}/librivox"
+    return [(uid, f"{lib}/{uid}.wav", words)
+            for uid, words in map(transcript, open(f"{lib}/transcription"))]
+
+
+def sentences():
+    """[(kind, text)] of sentences.txt: "c" says marks, "p" is prose."""
+    return [(kind, text.strip()) for kind, text in
+            (l.split(None, 1) for l in open(f"{HERE}/sentences.txt") if not l.startswith("#"))]
+
+
+def reading(out, voice, n, kind, text):
+    """(id, path, words) of sentence n read by a flite voice, made once."""
+    os.makedirs(f"{out}/synthetic", exist_ok=True)
+    uid, path = f"{voice}-{kind}{n:02d}", f"{out}/synthetic/{voice}-{n:02d}.wav"
+    if not os.path.exists(path):
+        subprocess.run(["flite", "-voice", voice, "-t", text, "-o", path], check=True)
+    return uid, path, text
+
+
 def prepare(out):
     """Writes each set's files; returns {set: [(id, path, reference words)]}."""
-    sets = {"human": [], "synthetic": [], "session": [], "silence": []}
-    lib = f"{DATA}/librivox"
-    for line in open(f"{lib}/transcription"):
-        uid, words = transcript(line)
-        sets["human"].append((uid, f"{lib}/{uid}.wav", words))
+    sets = {"human": librivox(), "synthetic": [], "session": [], "silence": []}
     for line in open(f"{DATA}/cards/cards.transcription"):
         uid, words = transcript(line)
         sets["human"].append((f"cards-{uid}", f"{DATA}/cards/{uid}.wav", words))
-    os.makedirs(f"{out}/synthetic", exist_ok=True)
-    lines = [l.split(None, 1) for l in open(f"{HERE}/sentences.txt") if not l.startswith("#")]
     for voice in VOICES:
-        for n, (kind, text) in enumerate(lines, 1):
-            uid, path = f"{voice}-{kind}{n:02d}", f"{out}/synthetic/{voice}-{n:02d}.wav"
-            if not os.path.exists(path):
-                subprocess.run(["flite", "-voice", voice, "-t", text.strip(), "-o", path],
-                               check=True)
-            sets["synthetic"].append((uid, path, text.strip()))
+        for n, (kind, text) in enumerate(sentences(), 1):
+            sets["synthetic"].append(reading(out, voice, n, kind, text))
     # The human recordings as one session: a second of room noise before each,
     # three after, as a person pauses between sentences.
     rng = random.Random(13)
@@ -163,14 +175,34 @@ class Tool:
         if not os.path.exists(path):
             write_samples(path, 16000, samples)
         r = self.run(path)
-        words = {uid: [] for uid, _, _ in spans}
-        for word, at in timed_words(r["stdout"]):
-            uid = min(spans, key=lambda s: 0 if s[1] <= at <= s[2] else min(abs(at - s[1]),
-                                                                             abs(at - s[2])))[0]
-            words[uid].append(word)
+        words = words_by_span(r["stdout"], spans)
         total = len(samples) / 16000
-        return {uid: (" ".join(words[uid]), r["cpu"] * (end - start) / total)
-                for uid, start, end in spans}
+        return {uid: (words[uid], r["cpu"] * (end - start) / total) for uid, start, end in spans}
+
+    def peak_rss(self, path):
+        """The tool's peak resident MiB on one file, measured apart: the
+        children's peak that Python sees includes the other children's."""
+        key = f"rss:{path}"
+        if key not in self.cache:
+            rss = path + ".rss"
+            subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss, "pocketsphinx_continuous",
+                            "-infile", path, "-hmm", f"{MODEL}/en-us", "-lm",
+                            f"{MODEL}/en-us.lm.bin", "-dict", f"{MODEL}/cmudict-en-us.dict",
+                            "-logfn", "/dev/null"], check=True, capture_output=True)
+            self.cache[key] = float(open(rss).read().split()[-1]) / 1024
+            json.dump(self.cache, open(self.path, "w"))
+        return self.cache[key]
+
+
+def words_by_span(stdout, spans):
+    """{id: words} of the tool's timed words, each given to the (id, start,
+    end) span it was said in, or the nearest."""
+    words = {uid: [] for uid, _, _ in spans}
+    for word, at in timed_words(stdout):
+        uid = min(spans, key=lambda s: 0 if s[1] <= at <= s[2] else min(abs(at - s[1]),
+                                                                         abs(at - s[2])))[0]
+        words[uid].append(word)
+    return {uid: " ".join(w) for uid, w in words.items()}
 
 
 def sclite_wer(out, name, system, files, hyps):
@@ -242,15 +274,20 @@ def commands(files, hyps, marks):
     return recall, false
 
 
+def written_forms(driver, texts):
+    """{text: the text as scrivia writes it with punctuation off, lower-cased}."""
+    texts = sorted(texts)
+    done = subprocess.run([driver, "--format"], input="".join(t + "\n" for t in texts),
+                          check=True, capture_output=True, text=True).stdout.split("\n")
+    return {t: w.lower() for t, w in zip(texts, done)}
+
+
 def same_footing(driver, sets, ours, tool):
     """scrivia writes numbers as digits and names with capitals even with
     punctuation off; the references and the tool's words go through the same
     formatter, and all three are lower-cased, so that only recognition counts."""
-    texts = sorted({ref for files in sets.values() for _, _, ref in files} |
-                   {w for results in tool.values() for w, _ in results.values()})
-    done = subprocess.run([driver, "--format"], input="".join(t + "\n" for t in texts),
-                          check=True, capture_output=True, text=True).stdout.split("\n")
-    written = {t: w.lower() for t, w in zip(texts, done)}
+    written = written_forms(driver, {ref for files in sets.values() for _, _, ref in files} |
+                            {w for results in tool.values() for w, _ in results.values()})
     for name, files in sets.items():
         sets[name] = [(uid, path, written[ref]) for uid, path, ref in files]
         tool[name] = {uid: (written[w], cpu) for uid, (w, cpu) in tool[name].items()}
@@ -318,19 +355,7 @@ def main():
     if not os.path.exists(f"{out}/tiny.wav"):
         write_samples(f"{out}/tiny.wav", 16000, [0] * 1600)
     tool_load_cpu = tools.run(f"{out}/tiny.wav")["cpu"]
-    # Measured apart: the children's peak that Python sees includes scrivia's driver.
-    key = f"rss:{out}/session.wav"
-    if key not in tools.cache:
-        with open(f"{out}/rss.txt", "w"):
-            pass
-        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", f"{out}/rss.txt",
-                        "pocketsphinx_continuous", "-infile", f"{out}/session.wav", "-hmm",
-                        f"{MODEL}/en-us", "-lm", f"{MODEL}/en-us.lm.bin", "-dict",
-                        f"{MODEL}/cmudict-en-us.dict", "-logfn", "/dev/null"],
-                       check=True, capture_output=True)
-        tools.cache[key] = float(open(f"{out}/rss.txt").read().split()[-1]) / 1024
-        json.dump(tools.cache, open(tools.path, "w"))
-    tool_rss = tools.cache[key]
+    tool_rss = tools.peak_rss(f"{out}/session.wav")
 
     print(f"{'':34}{'scrivia':>12}{'tool':>12}{'ratio':>8}")
 
