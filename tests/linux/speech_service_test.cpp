@@ -241,7 +241,7 @@ TEST(SpeechService, HearsSpokenMarksButNoneUnsaidAndSettlesWordsAtAPause) {
     EXPECT_TRUE(settled.starts_with("he was not")) << settled;
     for (const std::string& text : later)
         EXPECT_TRUE(text.starts_with(settled + " ") && text.find(settled, 1) == text.npos) << text;
-    EXPECT_GE(sharedInOrder(expected[1], later.back().substr(settled.size())), 0.7) << later.back();
+    EXPECT_GE(sharedInOrder(expected[1], later.back().substr(settled.size())), 0.5) << later.back();
 }
 
 // What a language's tables make the recogniser hear: boosted marks once each,
