@@ -6,7 +6,7 @@ in two sentences, has two flite voices and two espeak-ng voices read the 80,
 decodes them with and without the file and prints entry recall: the share of
 entries written exactly as spelled. Then decodes the evaluation's prose
 readings with a 500-entry file (the 40 and capitalised words of the system
-word list the dictionary lacks) and without, and starts with 2,000 entries
+word list the dictionary lacks), with the 40 alone and without, and starts with 2,000 entries
 and with none. Run from the repository root after building
 scrivia_decode_files:
     python3 bench/eval/own_words.py --build build [--every N] [--only recall,prose,start]
@@ -148,8 +148,8 @@ def main():
         marks = run.spoken_marks(driver)
         spellings = [l.partition(" = ")[0] for l in open(words).read().splitlines()]
         result = {}
-        for label, path in (("without", None), ("with 500", words)):
-            texts = decode(driver, out, "own-prose-" + label.split()[0], files, path)[0]
+        for label, path in (("without", None), ("with 40", own_file), ("with 500", words)):
+            texts = decode(driver, out, "own-prose-" + label.replace(" ", "-"), files, path)[0]
             edits = sum(run.wer(plain(r), plain(texts[u])) * len(r.split()) for u, _, r in files)
             false_entries = sum(spelled_in(texts[u], w) and not spelled_in(r, w)
                                 for u, _, r in files for w in spellings)
@@ -161,7 +161,8 @@ def main():
         for label, (w, fe, fm) in result.items():
             print(f"  {label:<10}                 {w:.4f}   {100 * fe / len(files):8.2f}"
                   f"             {fm}")
-        print(f"  WER ratio {result['with 500'][0] / result['without'][0]:.3f}")
+        print(f"  WER ratio {result['with 500'][0] / result['without'][0]:.3f} with 500, "
+              f"{result['with 40'][0] / result['without'][0]:.3f} with 40")
 
     if "start" in only:
         human = run.prepare(out)["human"][:5]

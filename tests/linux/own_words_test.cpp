@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
+
+#include "formatting/language_rules.h"
+#include "platform/linux/speech/utterance_decoder.h"
+#include "support/recordings.h"
 
 namespace scrivia::platform::linux_ {
 namespace {
@@ -50,6 +55,41 @@ TEST(OwnWords, TaughtFromTheSpellingOrAlwaysFromTheSpokenForm) {
                 (taught.empty() ? "" : " ") + t.word + "=" + t.phones + (t.alternate ? "*" : "");
         EXPECT_EQ(taught, r.taught) << r.entry.written;
         EXPECT_EQ(plan.phrases, std::vector<std::string>{r.phrase}) << r.entry.written;
+    }
+}
+
+// Made likely everywhere, a person's short entries are heard for ordinary
+// words that sound like them ("Redis" for "read a") unless the utterance
+// heard without them scores about as well; said, entries stand.
+TEST(OwnWords, StandOnlyWhereTheyOutscoreOrdinaryWords) {
+    const std::string model = "/usr/share/pocketsphinx/model/en-us";
+    const std::vector<WordEntry> entries{{"Redis", "red iss"},
+                                         {"Spaatz", ""},
+                                         {"Onegin", ""},
+                                         {"Baroda", ""},
+                                         {"ChatGPT", "chat g p t"},
+                                         {"Xiaoming Zhou", "shao ming joe"}};
+    auto decoder = UtteranceDecoder::load(
+        {model + "/en-us", model + "/en-us.lm.bin", model + "/cmudict-en-us.dict"},
+        formatting::englishRules(), {}, entries);
+    ASSERT_TRUE(decoder);
+    const auto phrases = planOwnWords(
+                             entries, [](auto&) { return ""; }, [](auto&) { return ""; })
+                             .phrases;
+    for (auto [voice, said, entry] : std::initializer_list<std::array<std::string, 3>>{
+             {"slt", "the teacher read a story to the class before lunch", ""},
+             {"awb", "the new manager starts work on the first of next month", ""},
+             {"kal16", "unless it rains we will have lunch in the park", ""},
+             {"awb", "he bought a new car last week and drove it to the mountains", ""},
+             {"slt", "there is a problem with chat g p t again", "chatgpt"},
+             {"slt", "please check what shao ming joe says about it", "xiaoming zhou"},
+         }) {
+        ASSERT_TRUE(decoder->start() && decoder->feed(testing::spokenBy(voice, said)));
+        const std::string heard = decoder->finish();
+        EXPECT_EQ(holdsAPhrase(heard, phrases), !entry.empty()) << heard;
+        if (!entry.empty()) {
+            EXPECT_TRUE(holdsAPhrase(heard, std::vector{entry})) << heard;
+        }
     }
 }
 

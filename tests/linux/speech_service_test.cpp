@@ -202,11 +202,9 @@ TEST(SpeechService, HearsSpokenMarksButNoneUnsaidAndSettlesWordsAtAPause) {
              {"kal16", "colin went to the market on friday"},
              {"kal16", "comma which was a surprise"},
          }) {
-        const std::string wav = "/tmp/scrivia-marks-" + std::to_string(getpid()) + ".wav";
-        ASSERT_EQ(std::system(("flite -voice " + voice + " -t '" + said + "' -o " + wav).c_str()),
-                  0);
-        ASSERT_TRUE(decoder && decoder->start() && decoder->feed(readWav(wav)));
-        fs::remove(wav);
+        const Samples audio = spokenBy(voice, said);
+        ASSERT_FALSE(audio.empty()) << said;
+        ASSERT_TRUE(decoder && decoder->start() && decoder->feed(audio));
         EXPECT_EQ(marksIn(decoder->finish()), marksIn(said)) << said;
     }
     for (const char* id : {"0870", "0880", "0890", "0920", "0930"}) {

@@ -4,10 +4,13 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -35,6 +38,16 @@ inline Samples readWav(const std::string& path) {
         throw std::runtime_error(path + ": not a plain WAV file");
     Samples samples((bytes.size() - 44) / 2);
     std::memcpy(samples.data(), bytes.data() + 44, samples.size() * 2);
+    return samples;
+}
+
+// `said` read by flite's `voice` ("slt", "awb", "kal16"), or nothing when flite cannot.
+inline Samples spokenBy(const std::string& voice, const std::string& said) {
+    const std::string wav = "/tmp/scrivia-said-" + std::to_string(getpid()) + ".wav";
+    const bool made =
+        std::system(("flite -voice " + voice + " -t '" + said + "' -o " + wav).c_str()) == 0;
+    Samples samples = made ? readWav(wav) : Samples{};
+    std::remove(wav.c_str());
     return samples;
 }
 

@@ -34,9 +34,10 @@ constexpr double kCommandPhraseWeight = 0.001 / 13;
 constexpr double kMarkAtStartShare = 0.03;
 
 // A person's own entries are a model of their own, so that however many
-// there are the marks keep their share. Each gets four times what a mark
-// gets, all of them together at most what 40 get: a long list shares that
-// out, or its short common names ("Elba", "Loki") are heard in prose.
+// there are the marks keep their share: four times a mark's for each entry,
+// at most 40 entries' worth. Within it each entry is as likely as the others,
+// so a long list shares the likelihood out. The share moves little: the search
+// raises each model's probability to its language weight, not the shares.
 constexpr double kOwnWordWeight = 4 * kCommandPhraseWeight;
 constexpr double kOwnWordsMostShare = 40 * kOwnWordWeight;
 

@@ -2,6 +2,8 @@
 
 #include <pocketsphinx.h>
 
+#include <algorithm>
+
 #include "formatting/spelled_phrases.h"
 #include "platform/linux/speech/command_phrases.h"
 
@@ -73,6 +75,17 @@ OwnWordsPlan planOwnWords(std::span<const WordEntry> entries, const PhonesOf& di
         }
     }
     return plan;
+}
+
+bool holdsAPhrase(std::string_view words, std::span<const std::string> phrases) {
+    const auto spaced = [](std::string_view text) {
+        std::string padded(1, ' ');
+        return padded.append(text).append(1, ' ');
+    };
+    const std::string within = spaced(words);
+    return std::any_of(phrases.begin(), phrases.end(), [&](const std::string& phrase) {
+        return within.find(spaced(phrase)) != within.npos;
+    });
 }
 
 void teachOwnWords(ps_decoder_s* decoder, std::span<const TaughtWord> taught) {

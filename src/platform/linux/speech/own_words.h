@@ -2,9 +2,11 @@
 // is taught for them, and the phrases that make each entry likely.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -12,6 +14,14 @@
 struct ps_decoder_s;
 
 namespace scrivia::platform::linux_ {
+
+// How much better, in PocketSphinx's path score, an utterance must be heard
+// with a person's entries than without any for an entry in it to stand.
+// Made likely everywhere, a short entry is now and then heard for ordinary
+// words ("Redis" for "read a", "Spaatz" for "starts"), where the words
+// without it score about as well; an entry said leaves them far behind.
+// Chosen with bench/eval/own_words.py.
+constexpr std::int32_t kOwnWordMargin = 400;
 
 // A pronunciation to teach the decoder, in the model's phones.
 struct TaughtWord {
@@ -36,6 +46,9 @@ struct OwnWordsPlan {
 // letterToSound's; a word neither knows is not taught.
 OwnWordsPlan planOwnWords(std::span<const WordEntry> entries, const PhonesOf& dictionary,
                           const PhonesOf& letterToSound);
+
+// Whether `words` (one space apart) hold one of `phrases` whole.
+bool holdsAPhrase(std::string_view words, std::span<const std::string> phrases);
 
 // Teaches the decoder `taught`: a word it lacks as itself; an alternate
 // beside a word it has as "word(2)", "word(3)"... Before the search is built.

@@ -99,14 +99,16 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
     // A person's words are taught before the search is built, so it is built once.
     const OwnWordsPlan plan = ownWordsPlan(decoder, files, ownWords);
     teachOwnWords(decoder, plan.taught);
-    const PhraseGroup groups[] = {marks,
-                                  words,
-                                  {kOwnWordsModelName,
-                                   {plan.phrases.begin(), plan.phrases.end()},
-                                   kOwnWordWeight,
-                                   kOwnWordsMostShare}};
+    const PhraseGroup phrases[] = {marks, words};
+    const PhraseGroup entries[] = {{kOwnWordsModelName,
+                                    {plan.phrases.begin(), plan.phrases.end()},
+                                    kOwnWordWeight,
+                                    kOwnWordsMostShare}};
+    // The entries' model goes around the rest, so that the search can be
+    // told to do without it alone.
     ngram_model_t* own = model;
-    model = withCommandPhrases(decoder, own, groups);
+    ngram_model_t* withPhrases = withCommandPhrases(decoder, own, phrases);
+    model = withCommandPhrases(decoder, withPhrases, entries);
     const bool ready =
         ps_set_lm(decoder, "dictation", model) == 0 && ps_set_search(decoder, "dictation") == 0;
     // The search holds a reference of its own or has taken ours, by release.
@@ -116,14 +118,18 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
         ps_free(decoder);
         return nullptr;
     }
-    return std::unique_ptr<UtteranceDecoder>(
-        new UtteranceDecoder(decoder, model == own ? nullptr : model, std::move(heard), check));
+    return std::unique_ptr<UtteranceDecoder>(new UtteranceDecoder(
+        decoder, withPhrases == own ? nullptr : withPhrases, model == withPhrases ? nullptr : model,
+        model == withPhrases ? OwnWordsPlan{} : plan, std::move(heard), check));
 }
 
 UtteranceDecoder::UtteranceDecoder(ps_decoder_s* decoder, ngram_model_s* phrasesSet,
+                                   ngram_model_s* ownWordsSet, const OwnWordsPlan& plan,
                                    formatting::HeardPhrases heard, MarkCheckConfig check)
     : decoder_(decoder),
       phrasesSet_(phrasesSet),
+      ownWordsSet_(ownWordsSet),
+      ownPhrases_(plan.phrases),
       heard_(std::move(heard)),
       check_(check),
       gate_(cmd_ln_float_r(ps_get_config(decoder), "-samprate")) {}
@@ -163,7 +169,7 @@ bool UtteranceDecoder::feed(std::span<const std::int16_t> samples) {
         heardSpeech_ = heardSpeech_ || !passed_.empty();
         samplesSearched_ += heard.size();
         searchedSinceAsked_ = true;
-        if (checksMarks() && check_.lookAgain)
+        if ((checksMarks() && check_.lookAgain) || ownWordsSet_ != nullptr)
             utterance_.insert(utterance_.end(), heard.begin(), heard.end());
         if (ps_process_raw(decoder_, heard.data(), heard.size(), FALSE, FALSE) < 0) return false;
     }
@@ -201,7 +207,27 @@ std::string UtteranceDecoder::close() {
     ps_end_utt(decoder_);
     inUtterance_ = false;
     lastPartial_.clear();
-    return checksMarks() ? checked(heardWords()) : hypothesis();
+    std::int32_t score = 0;
+    const char* first = ps_get_hyp(decoder_, &score);
+    const bool heldAnEntry = first != nullptr && holdsAPhrase(cleanHypothesis(first), ownPhrases_);
+    std::string text = checksMarks() ? checked(heardWords()) : hypothesis();
+    return heldAnEntry ? withEntriesChecked(std::move(text), score) : text;
+}
+
+std::string UtteranceDecoder::withEntriesChecked(std::string text, std::int32_t score) {
+    if (ngram_model_set_select(ownWordsSet_, kOwnModelName) == nullptr) return text;
+    std::int32_t without = 0;
+    bool heardAgain = ps_start_utt(decoder_) >= 0;
+    if (heardAgain) {
+        heardAgain =
+            ps_process_raw(decoder_, utterance_.data(), utterance_.size(), FALSE, FALSE) >= 0;
+        heardAgain =
+            ps_end_utt(decoder_) >= 0 && heardAgain && ps_get_hyp(decoder_, &without) != nullptr;
+    }
+    std::string again = heardAgain ? hypothesis() : std::string();
+    ngram_model_set_interp(ownWordsSet_, nullptr, nullptr);
+    // When the search fails the second time, the first hearing is all there is.
+    return !heardAgain || score - without >= kOwnWordMargin ? text : again;
 }
 
 std::string UtteranceDecoder::hypothesis() const {

@@ -12,6 +12,7 @@
 #include "formatting/heard_phrases.h"
 #include "platform/linux/speech/mark_check.h"
 #include "platform/linux/speech/model_files.h"
+#include "platform/linux/speech/own_words.h"
 #include "platform/platform.h"
 
 struct ps_decoder_s;
@@ -57,14 +58,16 @@ class UtteranceDecoder {
     // How often changedPartial() asked the search.
     std::size_t partialSearches() const { return partialSearches_; }
     // Stops listening and gives all the stretch's words, without the marks a
-    // check finds were not said.
+    // check finds were not said, nor a person's entries the audio does not
+    // bear out.
     std::string finish();
     // Stops listening, without a result.
     void abandon();
 
   private:
-    UtteranceDecoder(ps_decoder_s* decoder, ngram_model_s* phrasesSet,
-                     formatting::HeardPhrases heard, MarkCheckConfig check);
+    UtteranceDecoder(ps_decoder_s* decoder, ngram_model_s* phrasesSet, ngram_model_s* ownWordsSet,
+                     const OwnWordsPlan& plan, formatting::HeardPhrases heard,
+                     MarkCheckConfig check);
     bool open();
     // Ends the open utterance; its words.
     std::string close();
@@ -73,12 +76,17 @@ class UtteranceDecoder {
     std::vector<HeardWord> heardWords() const;
     // The closed utterance's words once its doubted marks are checked.
     std::string checked(std::span<const HeardWord> words);
+    // `text`, heard with a person's entry and the path `score`, or the
+    // utterance heard again without any entry when that scores about as well.
+    std::string withEntriesChecked(std::string text, std::int32_t score);
 
     ps_decoder_s* const decoder_;
-    ngram_model_s* const phrasesSet_;  // the decoder's model with the phrases', or null
+    ngram_model_s* const phrasesSet_;            // the decoder's model with the phrases', or null
+    ngram_model_s* const ownWordsSet_;           // that with a person's entries around it, or null
+    const std::vector<std::string> ownPhrases_;  // each entry's heard words
     const formatting::HeardPhrases heard_;
     const MarkCheckConfig check_;
-    // This utterance's search input, kept only for a check that looks again.
+    // This utterance's search input, kept only for a check that decodes it again.
     std::vector<std::int16_t> utterance_;
     bool listening_ = false, inUtterance_ = false;
     bool heardSpeech_ = false;         // the gate passed speech in the open utterance
