@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -58,6 +59,55 @@ std::pair<ngram_model_t*, std::size_t> phrasesModel(ps_decoder_t* decoder,
     return {model, model ? count : 0};
 }
 
+// A model of the set and its share of the probability.
+struct Part {
+    ngram_model_t* model;
+    const char* name;
+    double share;
+};
+
+// Names in the sets withCommandPhrases() makes beside the groups'.
+constexpr const char* kOthersName = "others";
+constexpr const char* kExtrasName = "extras";
+
+// The group's phrases' model with its share, or none.
+std::optional<Part> phrasesPart(ps_decoder_t* decoder, const PhraseGroup& group) {
+    const auto [model, count] = phrasesModel(decoder, group);
+    if (model == nullptr) return std::nullopt;
+    return Part{model, group.name, std::min(group.mostShare, group.weight * double(count))};
+}
+
+// One model of `parts`, weighted by their shares as parts of their sum.
+// Takes the caller's references and gives one to what it returns: the first
+// part's model alone when there is only one or PocketSphinx refuses.
+ngram_model_t* interpolated(ps_decoder_t* decoder, std::span<const Part> parts) {
+    if (parts.size() == 1) return parts[0].model;
+    std::vector<ngram_model_t*> models;
+    std::vector<std::string> names;
+    std::vector<float32> weights;
+    double sum = 0;
+    for (const Part& part : parts) sum += part.share;
+    for (const Part& part : parts) {
+        models.push_back(part.model), names.emplace_back(part.name);
+        weights.push_back(float32(part.share / sum));
+    }
+    std::vector<char*> namePointers;
+    for (std::string& name : names) namePointers.push_back(name.data());
+    ngram_model_t* set =
+        ngram_model_set_init(ps_get_config(decoder), models.data(), namePointers.data(),
+                             weights.data(), std::int32_t(models.size()));
+    if (set == nullptr) {
+        for (std::size_t i = 1; i < models.size(); ++i) ngram_model_free(models[i]);
+        return models[0];
+    }
+    // Whether the set holds references of its own or takes the caller's
+    // differs between releases; give ours back only when it took its own.
+    for (ngram_model_t* model : models) {
+        if (otherReferences(model) > 0) ngram_model_free(model);
+    }
+    return set;
+}
+
 }  // namespace
 
 bool dictionaryKnows(ps_decoder_t* decoder, const std::string& word) {
@@ -100,35 +150,39 @@ void teachPronunciations(ps_decoder_t* decoder,
     }
 }
 
-ngram_model_t* withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own,
-                                  std::span<const PhraseGroup> groups) {
-    std::vector<ngram_model_t*> models{own};
-    std::vector<std::string> names{kOwnModelName};
-    std::vector<float32> weights{1};
+PhrasedModel withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own,
+                                std::span<const PhraseGroup> groups, const PhraseGroup& aside) {
+    std::vector<Part> parts;
     for (const PhraseGroup& group : groups) {
-        const auto [model, count] = phrasesModel(decoder, group);
-        if (model == nullptr) continue;
-        const double share = std::min(group.mostShare, group.weight * double(count));
-        models.push_back(model), names.emplace_back(group.name);
-        weights.push_back(float32(share)), weights[0] -= float32(share);
+        if (auto part = phrasesPart(decoder, group)) parts.push_back(*part);
     }
-    if (models.size() == 1) return own;
-
-    std::vector<char*> namePointers;
-    for (std::string& name : names) namePointers.push_back(name.data());
-    ngram_model_t* set =
-        ngram_model_set_init(ps_get_config(decoder), models.data(), namePointers.data(),
-                             weights.data(), std::int32_t(models.size()));
-    if (set == nullptr) {
-        for (std::size_t i = 1; i < models.size(); ++i) ngram_model_free(models[i]);
-        return own;
+    const std::optional<Part> set = phrasesPart(decoder, aside);
+    const auto shareOf = [](std::span<const Part> some) {
+        double share = 0;
+        for (const Part& part : some) share += part.share;
+        return share;
+    };
+    if (!set) {
+        parts.insert(parts.begin(), {own, kOwnModelName, 1 - shareOf(parts)});
+        return {interpolated(decoder, parts), nullptr, nullptr};
     }
-    // Whether the set holds references of its own or takes the caller's
-    // differs between releases; give ours back only when it took its own.
-    for (ngram_model_t* model : models) {
-        if (otherReferences(model) > 0) ngram_model_free(model);
+    // The aside model is nested with the other phrases', never with the
+    // large model: a set's tables grow with its vocabulary.
+    Part others{nullptr, kOthersName, shareOf(parts)};
+    if (parts.size() == 1) others = {parts[0].model, parts[0].name, parts[0].share};
+    if (parts.size() > 1) others.model = interpolated(decoder, parts);
+    if (others.model == nullptr) {
+        Part pair[] = {{own, kOwnModelName, 1 - set->share}, *set};
+        ngram_model_t* model = interpolated(decoder, pair);
+        return {model, model == own ? nullptr : model, kOwnModelName};
     }
-    return set;
+    Part extrasParts[] = {others, *set};
+    Part whole[] = {{own, kOwnModelName, 1 - others.share - set->share},
+                    {interpolated(decoder, extrasParts), kExtrasName, others.share + set->share}};
+    ngram_model_t* extras = whole[1].model;
+    ngram_model_t* model = interpolated(decoder, whole);
+    const bool nested = model != own && extras != others.model;
+    return {model, nested ? extras : nullptr, nested ? others.name : nullptr};
 }
 
 }  // namespace scrivia::platform::linux_

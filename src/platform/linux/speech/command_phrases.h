@@ -15,7 +15,7 @@ struct ngram_model_s;
 
 namespace scrivia::platform::linux_ {
 
-// Its models' names in the set withCommandPhrases() makes.
+// Its models' names in the sets withCommandPhrases() makes.
 constexpr const char* kOwnModelName = "own";
 constexpr const char* kPhrasesModelName = "phrases";
 constexpr const char* kRareWordsModelName = "rare";
@@ -63,11 +63,21 @@ std::string commandPhrasesArpa(std::string_view phrases, double atStart = 1);
 void teachPronunciations(ps_decoder_s* decoder,
                          std::span<const formatting::Pronunciation> pronunciations);
 
+// A language model with phrases made likely, and where to do without some.
+struct PhrasedModel {
+    ngram_model_s* model;
+    // The set within `model` where selecting `without` leaves out the aside
+    // group alone; null when there is none.
+    ngram_model_s* switchable;
+    const char* without;
+};
+
 // The decoder's language model `own` interpolated with one model per group,
-// of its phrases whose words the dictionary knows (a group without any is
-// left out). Takes the caller's reference to `own` and gives one to what it
-// returns: `own` itself when no phrase applies or PocketSphinx refuses.
-ngram_model_s* withCommandPhrases(ps_decoder_s* decoder, ngram_model_s* own,
-                                  std::span<const PhraseGroup> groups);
+// and with `aside`, of their phrases whose words the dictionary knows (a
+// group without any is left out). Takes the caller's reference to `own` and
+// gives one to the model it returns: `own` itself when no phrase applies or
+// PocketSphinx refuses.
+PhrasedModel withCommandPhrases(ps_decoder_s* decoder, ngram_model_s* own,
+                                std::span<const PhraseGroup> groups, const PhraseGroup& aside);
 
 }  // namespace scrivia::platform::linux_

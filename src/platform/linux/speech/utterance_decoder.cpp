@@ -100,15 +100,13 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
     const OwnWordsPlan plan = ownWordsPlan(decoder, files, ownWords);
     teachOwnWords(decoder, plan.taught);
     const PhraseGroup phrases[] = {marks, words};
-    const PhraseGroup entries[] = {{kOwnWordsModelName,
-                                    {plan.phrases.begin(), plan.phrases.end()},
-                                    kOwnWordWeight,
-                                    kOwnWordsMostShare}};
-    // The entries' model goes around the rest, so that the search can be
-    // told to do without it alone.
+    const PhraseGroup entries{kOwnWordsModelName,
+                              {plan.phrases.begin(), plan.phrases.end()},
+                              kOwnWordWeight,
+                              kOwnWordsMostShare};
     ngram_model_t* own = model;
-    ngram_model_t* withPhrases = withCommandPhrases(decoder, own, phrases);
-    model = withCommandPhrases(decoder, withPhrases, entries);
+    const PhrasedModel phrased = withCommandPhrases(decoder, own, phrases, entries);
+    model = phrased.model;
     const bool ready =
         ps_set_lm(decoder, "dictation", model) == 0 && ps_set_search(decoder, "dictation") == 0;
     // The search holds a reference of its own or has taken ours, by release.
@@ -119,17 +117,18 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
         return nullptr;
     }
     return std::unique_ptr<UtteranceDecoder>(new UtteranceDecoder(
-        decoder, withPhrases == own ? nullptr : withPhrases, model == withPhrases ? nullptr : model,
-        model == withPhrases ? OwnWordsPlan{} : plan, std::move(heard), check));
+        decoder, model == own ? nullptr : model, phrased,
+        phrased.switchable ? plan.phrases : std::vector<std::string>{}, std::move(heard), check));
 }
 
 UtteranceDecoder::UtteranceDecoder(ps_decoder_s* decoder, ngram_model_s* phrasesSet,
-                                   ngram_model_s* ownWordsSet, const OwnWordsPlan& plan,
+                                   PhrasedModel phrased, std::vector<std::string> ownPhrases,
                                    formatting::HeardPhrases heard, MarkCheckConfig check)
     : decoder_(decoder),
       phrasesSet_(phrasesSet),
-      ownWordsSet_(ownWordsSet),
-      ownPhrases_(plan.phrases),
+      ownWordsSet_(phrased.switchable),
+      withoutOwnWords_(phrased.without),
+      ownPhrases_(std::move(ownPhrases)),
       heard_(std::move(heard)),
       check_(check),
       gate_(cmd_ln_float_r(ps_get_config(decoder), "-samprate")) {}
@@ -215,7 +214,7 @@ std::string UtteranceDecoder::close() {
 }
 
 std::string UtteranceDecoder::withEntriesChecked(std::string text, std::int32_t score) {
-    if (ngram_model_set_select(ownWordsSet_, kOwnModelName) == nullptr) return text;
+    if (ngram_model_set_select(ownWordsSet_, withoutOwnWords_) == nullptr) return text;
     std::int32_t without = 0;
     bool heardAgain = ps_start_utt(decoder_) >= 0;
     if (heardAgain) {

@@ -10,6 +10,7 @@
 
 #include "audio/silence_gate.h"
 #include "formatting/heard_phrases.h"
+#include "platform/linux/speech/command_phrases.h"
 #include "platform/linux/speech/mark_check.h"
 #include "platform/linux/speech/model_files.h"
 #include "platform/linux/speech/own_words.h"
@@ -65,8 +66,8 @@ class UtteranceDecoder {
     void abandon();
 
   private:
-    UtteranceDecoder(ps_decoder_s* decoder, ngram_model_s* phrasesSet, ngram_model_s* ownWordsSet,
-                     const OwnWordsPlan& plan, formatting::HeardPhrases heard,
+    UtteranceDecoder(ps_decoder_s* decoder, ngram_model_s* phrasesSet, PhrasedModel phrased,
+                     std::vector<std::string> ownPhrases, formatting::HeardPhrases heard,
                      MarkCheckConfig check);
     bool open();
     // Ends the open utterance; its words.
@@ -81,8 +82,11 @@ class UtteranceDecoder {
     std::string withEntriesChecked(std::string text, std::int32_t score);
 
     ps_decoder_s* const decoder_;
-    ngram_model_s* const phrasesSet_;            // the decoder's model with the phrases', or null
-    ngram_model_s* const ownWordsSet_;           // that with a person's entries around it, or null
+    ngram_model_s* const phrasesSet_;  // the decoder's model with the phrases', or null
+    // The set within it where selecting `withoutOwnWords_` leaves a
+    // person's entries out, or null.
+    ngram_model_s* const ownWordsSet_;
+    const char* const withoutOwnWords_;
     const std::vector<std::string> ownPhrases_;  // each entry's heard words
     const formatting::HeardPhrases heard_;
     const MarkCheckConfig check_;
