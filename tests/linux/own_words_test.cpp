@@ -65,8 +65,6 @@ TEST(OwnWords, StandOnlyWhereTheyOutscoreOrdinaryWords) {
     const std::string model = "/usr/share/pocketsphinx/model/en-us";
     const std::vector<WordEntry> entries{{"Redis", "red iss"},
                                          {"Spaatz", ""},
-                                         {"Onegin", ""},
-                                         {"Baroda", ""},
                                          {"ChatGPT", "chat g p t"},
                                          {"Xiaoming Zhou", "shao ming joe"}};
     auto decoder = UtteranceDecoder::load(
@@ -79,8 +77,6 @@ TEST(OwnWords, StandOnlyWhereTheyOutscoreOrdinaryWords) {
     for (auto [voice, said, entry] : std::initializer_list<std::array<std::string, 3>>{
              {"slt", "the teacher read a story to the class before lunch", ""},
              {"awb", "the new manager starts work on the first of next month", ""},
-             {"kal16", "unless it rains we will have lunch in the park", ""},
-             {"awb", "he bought a new car last week and drove it to the mountains", ""},
              {"slt", "there is a problem with chat g p t again", "chatgpt"},
              {"slt", "please check what shao ming joe says about it", "xiaoming zhou"},
          }) {

@@ -49,7 +49,7 @@ std::pair<ngram_model_t*, std::size_t> phrasesModel(ps_decoder_t* decoder,
     std::string path = (std::filesystem::temp_directory_path() / "scrivia-phrases-XXXXXX").string();
     const int fd = mkstemp(path.data());
     if (fd < 0) return {nullptr, 0};
-    const std::string arpa = commandPhrasesArpa(phrases, group.atStart);
+    const std::string arpa = commandPhrasesArpa(phrases, group.atStart, group.sharedAmong);
     const bool written = write(fd, arpa.data(), arpa.size()) == ssize_t(arpa.size());
     close(fd);
     ngram_model_t* model = written ? ngram_model_read(ps_get_config(decoder), path.c_str(),
@@ -116,11 +116,11 @@ bool dictionaryKnows(ps_decoder_t* decoder, const std::string& word) {
     return phones != nullptr;
 }
 
-std::string commandPhrasesArpa(std::string_view phrases, double atStart) {
+std::string commandPhrasesArpa(std::string_view phrases, double atStart, std::size_t sharedAmong) {
     const auto lines = split(phrases, '\n');
     std::map<std::string, double> unigrams{{"<s>", -99}, {"</s>", -1}};
     std::map<std::string, double> bigrams;  // "first second": log10 probability
-    const double each = std::log10(1.0 / double(lines.size()));
+    const double each = std::log10(1.0 / double(std::max(lines.size(), sharedAmong)));
     for (const std::string& line : lines) {
         const auto words = split(line, ' ');
         unigrams[words[0]] = each;

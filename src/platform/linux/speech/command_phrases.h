@@ -3,6 +3,7 @@
 // interpolated with the model's own.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,11 +36,14 @@ constexpr double kMarkAtStartShare = 0.03;
 
 // A person's own entries are a model of their own, so that however many
 // there are the marks keep their share: four times a mark's for each entry,
-// at most 40 entries' worth. Within it each entry is as likely as the others,
-// so a long list shares the likelihood out. The share moves little: the search
-// raises each model's probability to its language weight, not the shares.
+// at most 40 entries' worth. Within it each entry is as likely as one of 40,
+// or of the list when longer: a long list shares the likelihood out, and a
+// short one does not make its entries likelier than the check after an
+// utterance is made for. The share moves little: the search raises each
+// model's probability to its language weight, not the shares.
+constexpr std::size_t kOwnWordsSharedAmong = 40;
 constexpr double kOwnWordWeight = 4 * kCommandPhraseWeight;
-constexpr double kOwnWordsMostShare = 40 * kOwnWordWeight;
+constexpr double kOwnWordsMostShare = kOwnWordsSharedAmong * kOwnWordWeight;
 
 // Phrases made likely together, as one model of the set.
 struct PhraseGroup {
@@ -48,15 +52,19 @@ struct PhraseGroup {
     double weight;       // each phrase's share of the probability
     double mostShare;    // the group's share at most
     double atStart = 1;  // a phrase's share first in an utterance, as a part of its share
+    // Each phrase is as likely within the group's model as one of this many
+    // at least: a short list does not make each of them likelier.
+    std::size_t sharedAmong = 1;
 };
 
 // Whether the decoder's dictionary has a pronunciation for `word`.
 bool dictionaryKnows(ps_decoder_s* decoder, const std::string& word);
 
-// The phrases' model as ARPA text: each phrase equally likely (one word long,
-// `atStart` times that first in an utterance), its words certain to follow
-// one another.
-std::string commandPhrasesArpa(std::string_view phrases, double atStart = 1);
+// The phrases' model as ARPA text: each phrase equally likely, one of at
+// least `sharedAmong` (one word long, `atStart` times that first in an
+// utterance), its words certain to follow one another.
+std::string commandPhrasesArpa(std::string_view phrases, double atStart = 1,
+                               std::size_t sharedAmong = 1);
 
 // Teaches the decoder each of `pronunciations` whose word its dictionary
 // lacks. A model with other phones refuses them.

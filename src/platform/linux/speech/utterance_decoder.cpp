@@ -103,7 +103,9 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
     const PhraseGroup entries{kOwnWordsModelName,
                               {plan.phrases.begin(), plan.phrases.end()},
                               kOwnWordWeight,
-                              kOwnWordsMostShare};
+                              kOwnWordsMostShare,
+                              1,
+                              kOwnWordsSharedAmong};
     ngram_model_t* own = model;
     const PhrasedModel phrased = withCommandPhrases(decoder, own, phrases, entries);
     model = phrased.model;
