@@ -156,13 +156,13 @@ PhrasedModel withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own,
     for (const PhraseGroup& group : groups) {
         if (auto part = phrasesPart(decoder, group)) parts.push_back(*part);
     }
-    const std::optional<Part> set = phrasesPart(decoder, aside);
+    const std::optional<Part> asidePart = phrasesPart(decoder, aside);
     const auto shareOf = [](std::span<const Part> some) {
         double share = 0;
         for (const Part& part : some) share += part.share;
         return share;
     };
-    if (!set) {
+    if (!asidePart) {
         parts.insert(parts.begin(), {own, kOwnModelName, 1 - shareOf(parts)});
         return {interpolated(decoder, parts), nullptr, nullptr};
     }
@@ -172,13 +172,14 @@ PhrasedModel withCommandPhrases(ps_decoder_t* decoder, ngram_model_t* own,
     if (parts.size() == 1) others = {parts[0].model, parts[0].name, parts[0].share};
     if (parts.size() > 1) others.model = interpolated(decoder, parts);
     if (others.model == nullptr) {
-        Part pair[] = {{own, kOwnModelName, 1 - set->share}, *set};
+        Part pair[] = {{own, kOwnModelName, 1 - asidePart->share}, *asidePart};
         ngram_model_t* model = interpolated(decoder, pair);
         return {model, model == own ? nullptr : model, kOwnModelName};
     }
-    Part extrasParts[] = {others, *set};
-    Part whole[] = {{own, kOwnModelName, 1 - others.share - set->share},
-                    {interpolated(decoder, extrasParts), kExtrasName, others.share + set->share}};
+    Part extrasParts[] = {others, *asidePart};
+    Part whole[] = {
+        {own, kOwnModelName, 1 - others.share - asidePart->share},
+        {interpolated(decoder, extrasParts), kExtrasName, others.share + asidePart->share}};
     ngram_model_t* extras = whole[1].model;
     ngram_model_t* model = interpolated(decoder, whole);
     const bool nested = model != own && extras != others.model;

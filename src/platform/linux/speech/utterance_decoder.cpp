@@ -100,12 +100,11 @@ std::unique_ptr<UtteranceDecoder> UtteranceDecoder::load(const ModelFiles& files
     const OwnWordsPlan plan = ownWordsPlan(decoder, files, ownWords);
     teachOwnWords(decoder, plan.taught);
     const PhraseGroup phrases[] = {marks, words};
-    const PhraseGroup entries{kOwnWordsModelName,
-                              {plan.phrases.begin(), plan.phrases.end()},
-                              kOwnWordWeight,
-                              kOwnWordsMostShare,
-                              1,
-                              kOwnWordsSharedAmong};
+    const PhraseGroup entries{.name = kOwnWordsModelName,
+                              .phrases = {plan.phrases.begin(), plan.phrases.end()},
+                              .weight = kOwnWordWeight,
+                              .mostShare = kOwnWordsMostShare,
+                              .sharedAmong = kOwnWordsSharedAmong};
     ngram_model_t* own = model;
     const PhrasedModel phrased = withCommandPhrases(decoder, own, phrases, entries);
     model = phrased.model;
