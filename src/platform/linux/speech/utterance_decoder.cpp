@@ -207,10 +207,12 @@ std::string UtteranceDecoder::close() {
     ps_end_utt(decoder_);
     inUtterance_ = false;
     lastPartial_.clear();
+    // Asked once: each ask searches the utterance's lattice again.
     std::int32_t score = 0;
-    const char* first = ps_get_hyp(decoder_, &score);
-    const bool heldAnEntry = first != nullptr && holdsAPhrase(cleanHypothesis(first), ownPhrases_);
-    std::string text = checksMarks() ? checked(heardWords()) : hypothesis();
+    const char* words = ps_get_hyp(decoder_, &score);
+    std::string first = words == nullptr ? std::string() : cleanHypothesis(words);
+    const bool heldAnEntry = holdsAPhrase(first, ownPhrases_);
+    std::string text = checksMarks() ? checked(heardWords()) : std::move(first);
     return heldAnEntry ? withEntriesChecked(std::move(text), score) : text;
 }
 
